@@ -1,0 +1,32 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+namespace speechline {
+
+// Queues `work` to run on the main thread from the main loop, in the order queued. Callable
+// from any thread.
+void dispatchToMainQueue(std::function<void()> work);
+
+// Reports arrivals of one signal by running a handler on the main queue. The signal's default
+// action must already be suppressed (ignored) by the caller.
+class SignalSource {
+ public:
+  // An inactive source for `signalNumber` on the main queue. Never null.
+  static std::shared_ptr<SignalSource> makeSignalSource(int signalNumber);
+
+  virtual ~SignalSource() = default;
+
+  // The handler runs on the main thread, never in a signal-handling context.
+  virtual void setEventHandler(std::function<void()> handler) = 0;
+
+  // From here on, arrivals are recorded; their handler runs when the main loop serves the queue.
+  virtual void resume() = 0;
+};
+
+// Runs the main loop on the main thread: queued work and signal handlers. Returns only if the
+// loop cannot go on.
+void runMainLoop();
+
+}  // namespace speechline

@@ -1,0 +1,13 @@
+#include "platform/main_queue.h"
+#include "platform/posix/poll_main_loop.h"
+#include "platform/scripted/script.h"
+
+namespace speechline {
+
+// Logged so that a test knows when a signal will be acted on at once.
+void runMainLoop() {
+  scripted::logCall("runMainLoop");
+  runPollMainLoop();
+}
+
+}  // namespace speechline
