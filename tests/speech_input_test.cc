@@ -1,10 +1,13 @@
 // What a whole process cannot show: callbacks that outlive what they refer to.
 #include "speech_input/speech_input.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <fstream>
+#include <sstream>
 
 namespace speechline {
 namespace {
@@ -25,10 +28,38 @@ class SpeechInputTest : public testing::Test {
   static void SetUpTestSuite() {
     // The scripted engine behind SpeechInput's constructor reads its script once.
     const std::string path = testing::TempDir() + "speech_input_test.script";
-    std::ofstream(path) << "# no calls are answered here\n";
+    std::ofstream(path) << "log \"" << callLogPath() << "\"\n";
     setenv("SPEECHLINE_SCRIPT", path.c_str(), 1);
   }
+
+  static std::string callLogPath() { return testing::TempDir() + "speech_input_test.calls"; }
+
+  static std::string readFile(const std::string& path) {
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+  }
 };
+
+TEST_F(SpeechInputTest, StopBeforeStartTearsDownTheEngineOnlyAndExits) {
+  const std::string stdoutPath = testing::TempDir() + "speech_input_test.stdout";
+  for (const int exitCode : {0, 1}) {
+    std::remove(callLogPath().c_str());
+    EXPECT_EXIT(
+        {
+          dup2(open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+          auto speechInput = std::make_shared<SpeechInput>("en-US", false);
+          if (exitCode == 0) {
+            speechInput->stop();
+          } else {
+            speechInput->stop(exitCode);
+          }
+        },
+        testing::ExitedWithCode(exitCode), "");
+    EXPECT_EQ(readFile(stdoutPath), "{\"type\":\"state\",\"state\":\"stopped\"}\n");
+    EXPECT_EQ(readFile(callLogPath()), "AVAudioEngine init\nstop\ninputNode\nremoveTapOnBus 0\n");
+  }
+}
 
 TEST_F(SpeechInputTest, ResultHandlerDoesNothingOnceSpeechInputIsGone) {
   auto speechInput = std::make_shared<SpeechInput>("en-US", false);

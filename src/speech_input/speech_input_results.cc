@@ -7,7 +7,9 @@ void SpeechInput::handleRecognition(const std::weak_ptr<SpeechInput>& weakSpeech
                                     const SpeechRecognitionResult* result,
                                     const SpeechRecognitionError* error) {
   const std::shared_ptr<SpeechInput> speechInput = weakSpeechInput.lock();
-  if (!speechInput) return;
+  // A delivery made from inside the teardown (a cancel that reports at once) would otherwise
+  // put an error line between a signal's stop and its "stopped" line.
+  if (!speechInput || speechInput->didStop) return;
   if (result) {
     emit(Event{
         {{"type", "result"}, {"text", result->formattedString}, {"isFinal", result->isFinal}}});

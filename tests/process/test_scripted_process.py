@@ -1,0 +1,180 @@
+import signal
+import unittest
+
+from scripted import (RECORDING, STOPPED, error_line, result_line, run)
+
+EN_US = 'locale "en-US"'
+
+
+class FailedStartTest(unittest.TestCase):
+    """Each failed start writes its one line, exits 1, and goes no further."""
+
+    CASES = [
+        # name, script, args, line, calls that must not have happened
+        ("speech not determined", "speechAuthorization 0", (),
+         error_line("speech_permission_denied", "Speech recognition permission was not granted."),
+         ["requestAccessForMediaType", "initWithLocale"]),
+        ("speech denied", "speechAuthorization 1", (),
+         error_line("speech_permission_denied", "Speech recognition permission was not granted."),
+         ["requestAccessForMediaType", "initWithLocale"]),
+        ("speech restricted, answered later", "speechAuthorization 2 thread 50", (),
+         error_line("speech_permission_denied", "Speech recognition permission was not granted."),
+         ["requestAccessForMediaType", "initWithLocale"]),
+        ("microphone refused", "microphoneAccess no thread 30\n" + EN_US, ("--locale", "en-US"),
+         error_line("microphone_permission_denied", "Microphone permission was not granted."),
+         ["initWithLocale"]),
+        ("no recognizer, default locale", EN_US, (),
+         error_line("recognizer_unavailable", "No speech recognizer is available for zh-CN."),
+         ["isAvailable", "SFSpeechAudioBufferRecognitionRequest"]),
+        ("no recognizer, quote and slash", EN_US, ("--locale", 'x"y/z\\'),
+         error_line("recognizer_unavailable",
+                    'No speech recognizer is available for x\\"y\\/z\\\\.'),
+         ["isAvailable"]),
+        ("recognizer unavailable", 'locale "en-US" unavailable', ("--locale", "en-US"),
+         error_line("recognizer_unavailable", "The speech recognizer is currently unavailable."),
+         ["SFSpeechAudioBufferRecognitionRequest", "inputNode"]),
+        ("on-device required, unsupported", 'locale "fr-FR" noOnDevice',
+         ("--locale", "fr-FR", "--requires-on-device"),
+         error_line("on_device_unavailable",
+                    "On-device speech recognition is not available for fr-FR."),
+         ["setRequiresOnDeviceRecognition", "inputNode"]),
+        ("no input channel", EN_US + "\ninput 0 48000", ("--locale", "en-US"),
+         error_line("microphone_unavailable", "No microphone input channel is available."),
+         ["installTapOnBus", "prepare"]),
+        ("engine start fails", EN_US + '\nengineStartError "Device \\xe2\\x80\\x9cmic\\xe2\\x80\\x9d / gone"',
+         ("--locale", "en-US"),
+         error_line("audio_engine_failed", "Device \u201cmic\u201d \\/ gone"),
+         ["recognitionTaskWithRequest"]),
+    ]
+
+    def test_failed_starts(self):
+        for name, script, args, line, not_called in self.CASES:
+            with self.subTest(name):
+                result = run(script, args)
+                self.assertEqual(result.stdout, line)
+                self.assertEqual(result.status, 1)
+                self.assertNotIn("stop", result.calls)
+                self.assertNotIn("runMainLoop", result.calls)
+                for call in not_called:
+                    self.assertFalse(result.called(call), call)
+
+    def test_engine_failure_leaves_tap_and_skips_teardown(self):
+        result = run(EN_US + '\nengineStartError "broken"')
+        self.assertEqual(result.calls[-3:], ["installTapOnBus 0 1024 16000 1", "prepare",
+                                             "startAndReturnError"])
+
+
+class OnDeviceRuleTest(unittest.TestCase):
+    def test_on_device_setting(self):
+        cases = [
+            # recognizer supports it, option given, expected setRequiresOnDevice calls
+            (True, False, ["setRequiresOnDeviceRecognition YES"]),
+            (True, True, ["setRequiresOnDeviceRecognition YES"]),
+            (False, False, []),
+        ]
+        for supported, required, expected in cases:
+            with self.subTest(supported=supported, required=required):
+                script = 'locale "en-US"' + ("" if supported else " noOnDevice")
+                args = ("--locale", "en-US") + (("--requires-on-device",) if required else ())
+                result = run(script, args, signal_after="runMainLoop")
+                self.assertEqual(result.stdout, RECORDING + STOPPED)
+                self.assertEqual([c for c in result.calls if c.startswith("setRequiresOnDevice")],
+                                 expected)
+
+
+class RecognitionTest(unittest.TestCase):
+    """What the recognizer delivers becomes events; a final or an error ends the run."""
+
+    CASES = [
+        ("partials then final", [
+            'deliver 10 partial "go"', 'deliver 20 partial "go forward"',
+            'deliver 30 final "go forward ten meters"'],
+         [result_line("go", False), result_line("go forward", False),
+          result_line("go forward ten meters", True)], 0),
+        ("error", ['deliver 10 partial "go"', 'deliver 20 error "Recognition broke down."'],
+         [result_line("go", False),
+          error_line("recognition_failed", "Recognition broke down.")], 1),
+        ("partial and error together", ['deliver 10 partial "go" error "Lost."'],
+         [result_line("go", False), error_line("recognition_failed", "Lost.")], 1),
+        ("final and error together", ['deliver 10 final "go" error "Lost."'],
+         [result_line("go", True)], 0),
+        ("empty delivery writes nothing", ["deliver 10", 'deliver 20 final "done"'],
+         [result_line("done", True)], 0),
+        ("empty and repeated texts are reported", [
+            'deliver 10 partial ""', 'deliver 15 partial ""', 'deliver 20 final ""'],
+         [result_line("", False), result_line("", False), result_line("", True)], 0),
+        ("text escaped", ['deliver 10 final "\\xe4\\xbd\\xa0 \\"a/b\\"\\n"'],
+         [result_line('\u4f60 \\"a\\/b\\"\\n', True)], 0),
+        ("nothing after the ending", [
+            'deliver 10 final "one"', 'deliver 11 partial "two"', 'deliver 12 error "x"'],
+         [result_line("one", True)], 0),
+    ]
+
+    def test_deliveries(self):
+        for name, deliveries, lines, status in self.CASES:
+            with self.subTest(name):
+                result = run("\n".join([EN_US, "tapBuffers 3"] + deliveries))
+                self.assertEqual(result.stdout, RECORDING + b"".join(lines) + STOPPED)
+                self.assertEqual(result.status, status)
+                self.assertEqual(result.calls.count("stop"), 1)
+
+    def test_recording_comes_before_the_task(self):
+        result = run(EN_US + '\ndeliver 0 final "x"')
+        calls = [c for c in result.calls if not c.startswith("appendAudioPCMBuffer")]
+        start = calls.index("startAndReturnError")
+        self.assertEqual(calls[start + 1], "recognitionTaskWithRequest")
+        self.assertTrue(result.stdout.startswith(RECORDING))
+
+    def test_tap_forwards_buffers_to_the_request(self):
+        result = run(EN_US + "\ninput 2 48000\ntapBuffers 3", signal_after="appendAudioPCMBuffer 1024")
+        self.assertIn("installTapOnBus 0 1024 48000 2", result.calls)
+        self.assertGreaterEqual(result.calls.count("appendAudioPCMBuffer 1024"), 1)
+
+
+class StopTest(unittest.TestCase):
+    TEARDOWN = ["stop", "inputNode", "removeTapOnBus 0", "endAudio", "cancel"]
+
+    def test_signal_while_recording(self):
+        for signal_number in (signal.SIGINT, signal.SIGTERM):
+            with self.subTest(signal=signal_number.name):
+                result = run(EN_US, signal_after="runMainLoop", signal_number=signal_number)
+                self.assertEqual(result.stdout, RECORDING + STOPPED)
+                self.assertEqual(result.status, 0)
+                self.assertEqual(result.calls_after("runMainLoop"), self.TEARDOWN)
+
+    def test_cancel_that_reports_an_error_at_once_writes_nothing_more(self):
+        result = run(EN_US + '\ncancelError "Recognition was cancelled."',
+                     signal_after="runMainLoop")
+        self.assertEqual(result.stdout, RECORDING + STOPPED)
+        self.assertEqual(result.status, 0)
+
+    def test_final_after_a_signal_is_not_reported(self):
+        result = run(EN_US + '\ndeliver 300 final "late"', signal_after="runMainLoop")
+        self.assertEqual(result.stdout, RECORDING + STOPPED)
+
+
+class SignalDuringPermissionTest(unittest.TestCase):
+    """A signal during the permission waits is acted on only once start() has returned."""
+
+    def test_signal_during_waits(self):
+        cases = [
+            ("speech wait", "speechAuthorization 3 thread 400", "requestAuthorization",
+             RECORDING + STOPPED, 0),
+            ("microphone wait", "microphoneAccess yes thread 400",
+             "requestAccessForMediaType audio", RECORDING + STOPPED, 0),
+            ("start then fails", "microphoneAccess no thread 400",
+             "requestAccessForMediaType audio",
+             error_line("microphone_permission_denied", "Microphone permission was not granted."),
+             1),
+        ]
+        for name, permission, wait_call, stdout, status in cases:
+            for signal_number in (signal.SIGINT, signal.SIGTERM):
+                with self.subTest(name, signal=signal_number.name):
+                    result = run(EN_US + "\n" + permission, signal_after=wait_call,
+                                 signal_number=signal_number)
+                    self.assertEqual(result.stdout, stdout)
+                    self.assertEqual(result.status, status)
+
+
+if __name__ == "__main__":
+    unittest.main()
