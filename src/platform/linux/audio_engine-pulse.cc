@@ -1,1 +1,192 @@
-// Filled in by the Linux backend work.
+#include <pulse/pulseaudio.h>
+
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+#include "platform/audio_engine.h"
+#include "platform/linux/frame_assembler.h"
+#include "platform/linux/pulse_connection.h"
+
+namespace speechline {
+namespace {
+
+// Bounds every wait for the server, so that a stuck server cannot hang the caller.
+constexpr pa_usec_t kServerTimeout = 5 * PA_USEC_PER_SEC;
+constexpr uint32_t kDefaultBufferFrames = 1024;
+
+pa_usec_t serverDeadline() { return pa_rtclock_now() + kServerTimeout; }
+
+class PulseInputNode : public AudioInputNode {
+ public:
+  explicit PulseInputNode(PulseConnection& connection) : connection_(connection) {}
+
+  AudioFormat outputFormatForBus(uint32_t bus) override {
+    if (bus != 0) return {};
+    connection_.startLoop();
+    PulseConnection::Lock lock(connection_);
+    const pa_usec_t deadline = serverDeadline();
+    int error = PA_OK;
+    if (!connection_.connect(deadline, &error)) return {};
+    const std::optional<PulseSourceInfo> source = connection_.defaultSource(deadline, &error);
+    if (!source) return {};
+    return {static_cast<double>(source->sampleSpec.rate), source->sampleSpec.channels};
+  }
+
+  void installTapOnBus(uint32_t bus, uint32_t bufferSize, const AudioFormat&,
+                       AudioNodeTapBlock tapBlock) override {
+    if (bus != 0) return;
+    PulseConnection::Lock lock(connection_);
+    tap_.swap(tapBlock);
+    bufferFrames_ = bufferSize > 0 ? bufferSize : kDefaultBufferFrames;
+  }
+
+  void removeTapOnBus(uint32_t bus) override {
+    if (bus != 0) return;
+    AudioNodeTapBlock removed;
+    // The loop's thread holds the lock while it calls the tap, so this waits for a call in
+    // flight; the block's captures are released after unlocking.
+    PulseConnection::Lock lock(connection_);
+    tap_.swap(removed);
+  }
+
+  // Read under the connection's lock.
+  const AudioNodeTapBlock& tap() const { return tap_; }
+  uint32_t bufferFrames() const { return bufferFrames_; }
+
+ private:
+  PulseConnection& connection_;
+  AudioNodeTapBlock tap_;
+  uint32_t bufferFrames_ = kDefaultBufferFrames;
+};
+
+class PulseEngine : public AudioEngine {
+ public:
+  ~PulseEngine() override { stop(); }
+
+  AudioInputNode& inputNode() override { return inputNode_; }
+
+  void prepare() override {}
+
+  bool startAndReturnError(std::string* errorDescription) override {
+    connection_.startLoop();
+    PulseConnection::Lock lock(connection_);
+    if (stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY) return true;
+    closeStream();
+    int error = PA_OK;
+    if (openStream(serverDeadline(), &error)) return true;
+    closeStream();
+    // A server that does not answer in time is not trusted with the next attempt.
+    if (error == PA_ERR_TIMEOUT) connection_.disconnect();
+    if (errorDescription) *errorDescription = pa_strerror(error);
+    return false;
+  }
+
+  void stop() override {
+    PulseConnection::Lock lock(connection_);
+    closeStream();
+  }
+
+ private:
+  bool openStream(pa_usec_t deadline, int* error) {
+    if (!connection_.connect(deadline, error)) return false;
+    const std::optional<PulseSourceInfo> source = connection_.defaultSource(deadline, error);
+    if (!source) return false;
+
+    pa_sample_spec spec = source->sampleSpec;
+    spec.format = PA_SAMPLE_FLOAT32NE;
+    pa_context* context = connection_.context();
+    stream_ = pa_stream_new(context, "speechline capture", &spec, &source->channelMap);
+    if (!stream_) {
+      *error = pa_context_errno(context);
+      return false;
+    }
+    // The spec is valid now, so a block has at least one sample.
+    const uint32_t frames = inputNode_.bufferFrames();
+    assembler_.reset(frames, spec.channels);
+    streamFormat_ = {static_cast<double>(spec.rate), spec.channels};
+    framesDelivered_ = 0;
+    pa_stream_set_state_callback(
+        stream_,
+        [](pa_stream*, void* mainloop) {
+          pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
+        },
+        connection_.mainloop());
+    pa_stream_set_read_callback(
+        stream_,
+        [](pa_stream* stream, size_t, void* engine) {
+          static_cast<PulseEngine*>(engine)->readAvailable(stream);
+        },
+        this);
+    pa_buffer_attr attributes;
+    attributes.maxlength = static_cast<uint32_t>(-1);
+    attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<uint32_t>(-1);
+    // Without it the server may hand out audio in bursts of up to two seconds.
+    attributes.fragsize = static_cast<uint32_t>(frames * pa_frame_size(&spec));
+    if (pa_stream_connect_record(stream_, source->name.c_str(), &attributes,
+                                 PA_STREAM_ADJUST_LATENCY) < 0) {
+      *error = pa_context_errno(context);
+      return false;
+    }
+    const bool settled = connection_.waitUntil(
+        [this] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; }, deadline);
+    if (!settled) {
+      *error = PA_ERR_TIMEOUT;
+      return false;
+    }
+    if (pa_stream_get_state(stream_) == PA_STREAM_READY) return true;
+    *error = pa_context_errno(context);
+    if (*error == PA_OK) *error = PA_ERR_UNKNOWN;
+    return false;
+  }
+
+  // Under the lock.
+  void closeStream() {
+    if (!stream_) return;
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    if (pa_stream_get_state(stream_) == PA_STREAM_READY) pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+  }
+
+  // On the loop's thread, under the lock. Must not block; allocates nothing.
+  void readAvailable(pa_stream* stream) {
+    while (pa_stream_readable_size(stream) > 0) {
+      const void* data = nullptr;
+      size_t size = 0;
+      if (pa_stream_peek(stream, &data, &size) < 0 || size == 0) return;
+      // A null `data` is a hole in the recording, taken as silence.
+      const char* bytes = static_cast<const char*>(data);
+      for (size_t used = 0; used < size;) {
+        used += assembler_.append(bytes ? bytes + used : nullptr, size - used);
+        if (assembler_.full()) deliverBlock();
+      }
+      pa_stream_drop(stream);
+    }
+  }
+
+  void deliverBlock() {
+    if (const AudioNodeTapBlock& tap = inputNode_.tap()) {
+      const AudioPCMBuffer buffer(assembler_.samples(), assembler_.framesPerBlock(), streamFormat_);
+      tap(buffer, AudioTime{framesDelivered_, streamFormat_.sampleRate});
+    }
+    framesDelivered_ += assembler_.framesPerBlock();
+    assembler_.clear();
+  }
+
+  // Declared first: the node refers to it, and it outlives everything below.
+  PulseConnection connection_;
+  PulseInputNode inputNode_{connection_};
+  pa_stream* stream_ = nullptr;
+  // Used by the loop's thread while the stream runs.
+  FrameAssembler assembler_;
+  AudioFormat streamFormat_;
+  int64_t framesDelivered_ = 0;
+};
+
+}  // namespace
+
+std::shared_ptr<AudioEngine> AudioEngine::create() { return std::make_shared<PulseEngine>(); }
+
+}  // namespace speechline

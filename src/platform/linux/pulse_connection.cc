@@ -1,0 +1,149 @@
+#include "platform/linux/pulse_connection.h"
+
+namespace speechline {
+namespace {
+
+void signalLoop(pa_threaded_mainloop* mainloop) { pa_threaded_mainloop_signal(mainloop, 0); }
+
+// pa_context_errno() for a failure that must have a cause.
+int contextError(pa_context* context, int fallback) {
+  const int error = pa_context_errno(context);
+  return error == PA_OK ? fallback : error;
+}
+
+}  // namespace
+
+PulseConnection::Lock::Lock(const PulseConnection& connection) : mainloop_(connection.mainloop_) {
+  if (mainloop_) pa_threaded_mainloop_lock(mainloop_);
+}
+
+PulseConnection::Lock::~Lock() {
+  if (mainloop_) pa_threaded_mainloop_unlock(mainloop_);
+}
+
+PulseConnection::~PulseConnection() {
+  if (!mainloop_) return;
+  pa_threaded_mainloop_lock(mainloop_);
+  disconnect();
+  pa_threaded_mainloop_unlock(mainloop_);
+  pa_threaded_mainloop_stop(mainloop_);
+  pa_threaded_mainloop_free(mainloop_);
+}
+
+void PulseConnection::startLoop() {
+  if (mainloop_) return;
+  pa_threaded_mainloop* mainloop = pa_threaded_mainloop_new();
+  if (!mainloop) return;
+  pa_threaded_mainloop_set_name(mainloop, "speechline-pulse");
+  if (pa_threaded_mainloop_start(mainloop) < 0) {
+    pa_threaded_mainloop_free(mainloop);
+    return;
+  }
+  mainloop_ = mainloop;
+}
+
+bool PulseConnection::connect(pa_usec_t deadline, int* error) {
+  if (!mainloop_) {
+    *error = PA_ERR_INTERNAL;
+    return false;
+  }
+  if (context_ && !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) disconnect();
+  if (!context_) {
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), "speechline");
+    if (!context_) {
+      *error = PA_ERR_INTERNAL;
+      return false;
+    }
+    pa_context_set_state_callback(
+        context_,
+        [](pa_context*, void* mainloop) {
+          signalLoop(static_cast<pa_threaded_mainloop*>(mainloop));
+        },
+        mainloop_);
+    // Never start a server of our own: no server means no microphone.
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+      *error = contextError(context_, PA_ERR_CONNECTIONREFUSED);
+      disconnect();
+      return false;
+    }
+  }
+  const bool settled = waitUntil(
+      [this] {
+        const pa_context_state_t state = pa_context_get_state(context_);
+        return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+      },
+      deadline);
+  if (pa_context_get_state(context_) == PA_CONTEXT_READY) return true;
+  *error = settled ? contextError(context_, PA_ERR_CONNECTIONREFUSED) : PA_ERR_TIMEOUT;
+  disconnect();
+  return false;
+}
+
+std::optional<PulseSourceInfo> PulseConnection::defaultSource(pa_usec_t deadline, int* error) {
+  struct Query {
+    pa_threaded_mainloop* mainloop;
+    bool ended;
+    std::optional<PulseSourceInfo> source;
+  } query{mainloop_, false, std::nullopt};
+  pa_operation* operation = pa_context_get_source_info_by_name(
+      context_, "@DEFAULT_SOURCE@",
+      [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
+        auto* query = static_cast<Query*>(userdata);
+        if (eol == 0 && info) {
+          query->source = PulseSourceInfo{info->name, info->sample_spec, info->channel_map};
+          return;
+        }
+        query->ended = true;
+        signalLoop(query->mainloop);
+      },
+      &query);
+  if (!operation) {
+    *error = contextError(context_, PA_ERR_INTERNAL);
+    return std::nullopt;
+  }
+  const bool settled = waitUntil(
+      [&] { return query.ended || pa_operation_get_state(operation) != PA_OPERATION_RUNNING; },
+      deadline);
+  // The callback must never reach `query` once this returns.
+  if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) pa_operation_cancel(operation);
+  pa_operation_unref(operation);
+  if (!settled) {
+    *error = PA_ERR_TIMEOUT;
+    disconnect();
+    return std::nullopt;
+  }
+  if (!query.source) *error = contextError(context_, PA_ERR_NOENTITY);
+  return query.source;
+}
+
+bool PulseConnection::waitUntil(const std::function<bool()>& done, pa_usec_t deadline) {
+  if (done()) return true;
+  struct Timer {
+    pa_threaded_mainloop* mainloop;
+    bool fired;
+  } timer{mainloop_, false};
+  pa_time_event* event = pa_context_rttime_new(
+      context_, deadline,
+      [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
+        auto* timer = static_cast<Timer*>(userdata);
+        timer->fired = true;
+        signalLoop(timer->mainloop);
+      },
+      &timer);
+  // Without a timer the wait could be endless.
+  if (!event) return false;
+  bool finished = false;
+  while (!(finished = done()) && !timer.fired) pa_threaded_mainloop_wait(mainloop_);
+  pa_threaded_mainloop_get_api(mainloop_)->time_free(event);
+  return finished;
+}
+
+void PulseConnection::disconnect() {
+  if (!context_) return;
+  pa_context_set_state_callback(context_, nullptr, nullptr);
+  pa_context_disconnect(context_);
+  pa_context_unref(context_);
+  context_ = nullptr;
+}
+
+}  // namespace speechline

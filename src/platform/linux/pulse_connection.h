@@ -1,0 +1,71 @@
+#pragma once
+
+#include <pulse/pulseaudio.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace speechline {
+
+// A source as the server describes it.
+struct PulseSourceInfo {
+  std::string name;
+  pa_sample_spec sampleSpec;
+  pa_channel_map channelMap;
+};
+
+// One connection to the PulseAudio server, driven by its own threaded main loop. Created idle.
+// All calls are made from one thread other than the loop's; every call except startLoop() is made
+// inside a Lock. Waits are bounded by a deadline on the pa_rtclock_now() clock; a connection
+// that misses one is dropped, and the next connect() makes a new one.
+class PulseConnection {
+ public:
+  PulseConnection() = default;
+  // Disconnects and ends the loop's thread.
+  ~PulseConnection();
+
+  PulseConnection(const PulseConnection&) = delete;
+  PulseConnection& operator=(const PulseConnection&) = delete;
+
+  // Holds the loop's lock for its scope (nothing to hold before the loop runs). Callbacks that
+  // libpulse runs on the loop's thread hold the same lock.
+  class Lock {
+   public:
+    explicit Lock(const PulseConnection& connection);
+    ~Lock();
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+   private:
+    pa_threaded_mainloop* const mainloop_;
+  };
+
+  // Starts the loop's thread once; connects to nothing.
+  void startLoop();
+
+  // Connects unless connected. On failure returns false with a PA_ERR_* code in `*error`.
+  bool connect(pa_usec_t deadline, int* error);
+
+  // The server's current default source; on failure nullopt with a PA_ERR_* code in `*error`
+  // (PA_ERR_NOENTITY when there is none). Needs a connection.
+  std::optional<PulseSourceInfo> defaultSource(pa_usec_t deadline, int* error);
+
+  // Waits, letting the loop run, until `done` returns true (then true) or `deadline` passes
+  // (then false). Callbacks wake the wait with pa_threaded_mainloop_signal(mainloop(), 0).
+  // Needs a connection.
+  bool waitUntil(const std::function<bool()>& done, pa_usec_t deadline);
+
+  // Drops the connection, if any.
+  void disconnect();
+
+  pa_threaded_mainloop* mainloop() const { return mainloop_; }
+  // Null while not connected.
+  pa_context* context() const { return context_; }
+
+ private:
+  pa_threaded_mainloop* mainloop_ = nullptr;
+  pa_context* context_ = nullptr;
+};
+
+}  // namespace speechline
