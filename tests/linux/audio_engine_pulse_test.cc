@@ -1,0 +1,277 @@
+// The PulseAudio capture engine against private daemons whose default source is the monitor of a
+// null sink, into which the tests play recorded speech.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <thread>
+
+#include "platform/audio_engine.h"
+#include "pulse_server.h"
+
+namespace speechline {
+namespace {
+
+using testing_support::PrivatePulseServer;
+using testing_support::StderrCapture;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr char kClip[] =
+    "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0880.wav";
+constexpr char kStereo48k[] = "module-null-sink sink_name=x rate=48000 channels=2 norewinds=1";
+constexpr char kMono44k[] = "module-null-sink sink_name=x rate=44100 channels=1 norewinds=1";
+
+double millisecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+bool waitFor(const std::function<bool()>& done, Clock::duration timeout) {
+  const Clock::time_point deadline = Clock::now() + timeout;
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+int threadCount() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
+  }
+  return -1;
+}
+
+void measured(const char* what, double milliseconds) {
+  std::printf("[ measured ] %s: %.1f ms\n", what, milliseconds);
+  testing::Test::RecordProperty(what, std::to_string(milliseconds));
+}
+
+// What a tap saw, written on the capture thread.
+struct TapRecord {
+  std::mutex mutex;
+  int calls = 0;
+  int malformedCalls = 0;  // not 1024 frames of the expected format, or samples out of order
+  int mainThreadCalls = 0;
+  int callsAfterRemoval = 0;
+  float peak = 0;
+  std::optional<Clock::time_point> firstCall;
+  std::optional<Clock::time_point> firstLoudCall;
+  // Set by the test once removeTapOnBus() has returned.
+  std::atomic<bool> removed = false;
+
+  int callCount() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return calls;
+  }
+};
+
+AudioNodeTapBlock recordingTap(const std::shared_ptr<TapRecord>& record, AudioFormat expected) {
+  const std::thread::id mainThread = std::this_thread::get_id();
+  return [record, expected, mainThread](const AudioPCMBuffer& buffer, const AudioTime& when) {
+    std::lock_guard<std::mutex> lock(record->mutex);
+    if (record->removed) ++record->callsAfterRemoval;
+    if (std::this_thread::get_id() == mainThread) ++record->mainThreadCalls;
+    const bool whole = buffer.frameLength() == 1024 && buffer.interleavedSamples() &&
+                       buffer.format().sampleRate == expected.sampleRate &&
+                       buffer.format().channelCount == expected.channelCount &&
+                       when.sampleTime == 1024LL * record->calls &&
+                       when.sampleRate == expected.sampleRate;
+    if (!whole) ++record->malformedCalls;
+    ++record->calls;
+    if (!record->firstCall) record->firstCall = Clock::now();
+    if (!whole || !buffer.interleavedSamples()) return;
+    float peak = 0;
+    for (uint32_t i = 0; i < buffer.frameLength() * expected.channelCount; ++i) {
+      peak = std::max(peak, std::fabs(buffer.interleavedSamples()[i]));
+    }
+    record->peak = std::max(record->peak, peak);
+    if (peak > 0.01f && !record->firstLoudCall) record->firstLoudCall = Clock::now();
+  };
+}
+
+// Every test has its own daemon (started by the test) and checks that nothing reached stderr.
+class PulseTest : public testing::Test {
+ protected:
+  void TearDown() override { EXPECT_EQ(stderrCapture_.text(), ""); }
+
+  PrivatePulseServer server_;
+
+ private:
+  StderrCapture stderrCapture_;
+};
+
+struct ServerSetup {
+  const char* name;
+  bool startServer;
+  std::vector<std::string> modules;
+  AudioFormat format;
+  // Empty when the start succeeds.
+  std::string startError;
+};
+
+void PrintTo(const ServerSetup& setup, std::ostream* out) { *out << setup.name; }
+
+class PulseFormatTest : public PulseTest, public testing::WithParamInterface<ServerSetup> {};
+
+TEST_P(PulseFormatTest, ReportsTheDefaultSourcesFormatAndStartsOnlyWithOne) {
+  const ServerSetup& setup = GetParam();
+  if (setup.startServer) {
+    ASSERT_TRUE(server_.start(setup.modules));
+  }
+
+  const int threadsBefore = threadCount();
+  std::shared_ptr<AudioEngine> engine = AudioEngine::create();
+  EXPECT_EQ(threadCount(), threadsBefore) << "create() must not start the connection";
+  engine->stop();
+
+  Clock::time_point begin = Clock::now();
+  const AudioFormat format = engine->inputNode().outputFormatForBus(0);
+  measured("format query", millisecondsSince(begin));
+  EXPECT_EQ(format.sampleRate, setup.format.sampleRate);
+  EXPECT_EQ(format.channelCount, setup.format.channelCount);
+  EXPECT_EQ(engine->inputNode().outputFormatForBus(1).channelCount, 0u);
+
+  engine->prepare();
+  std::string error;
+  begin = Clock::now();
+  EXPECT_EQ(engine->startAndReturnError(&error), setup.startError.empty());
+  measured("start", millisecondsSince(begin));
+  EXPECT_EQ(error, setup.startError);
+  EXPECT_LT(millisecondsSince(begin), 3000);
+  engine->stop();
+  engine->stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, PulseFormatTest,
+    testing::Values(ServerSetup{"Stereo48k", true, {kStereo48k}, {48000, 2}, ""},
+                    ServerSetup{"Mono44k", true, {kMono44k}, {44100, 1}, ""},
+                    ServerSetup{"NoSource", true, {}, {0, 0}, "No such entity"},
+                    ServerSetup{"NoServer", false, {}, {0, 0}, "Connection refused"}),
+    [](const testing::TestParamInfo<ServerSetup>& info) { return info.param.name; });
+
+TEST_F(PulseTest, DeliversWholeBuffersOfPlayedSpeechUntilTheTapIsRemoved) {
+  ASSERT_TRUE(server_.start({kStereo48k}));
+  std::shared_ptr<AudioEngine> engine = AudioEngine::create();
+  const AudioFormat format = engine->inputNode().outputFormatForBus(0);
+  ASSERT_EQ(format.channelCount, 2u);
+  auto record = std::make_shared<TapRecord>();
+  engine->inputNode().installTapOnBus(0, 1024, format, recordingTap(record, format));
+  engine->prepare();
+
+  const Clock::time_point started = Clock::now();
+  std::string error;
+  ASSERT_TRUE(engine->startAndReturnError(&error)) << error;
+  measured("start", millisecondsSince(started));
+  const Clock::time_point playing = Clock::now();
+  server_.play(kClip, "x");
+
+  // Two seconds of audio, some of it speech.
+  const bool heard = waitFor(
+      [&] {
+        std::lock_guard<std::mutex> lock(record->mutex);
+        return record->calls >= 94 && record->firstLoudCall;
+      },
+      10s);
+  const Clock::time_point twoSeconds = Clock::now();
+  engine->inputNode().removeTapOnBus(0);
+  record->removed = true;
+  // The stream goes on; the tap must not hear from it.
+  std::this_thread::sleep_for(300ms);
+
+  {
+    std::lock_guard<std::mutex> lock(record->mutex);
+    EXPECT_EQ(record->malformedCalls, 0);
+    ASSERT_TRUE(heard) << record->calls << " buffers, peak " << record->peak;
+    EXPECT_EQ(record->mainThreadCalls, 0);
+    EXPECT_EQ(record->callsAfterRemoval, 0);
+    EXPECT_GT(record->peak, 0.01f);
+    measured("first buffer after start",
+             std::chrono::duration<double, std::milli>(*record->firstCall - started).count());
+    measured("first speech buffer after paplay",
+             std::chrono::duration<double, std::milli>(*record->firstLoudCall - playing).count());
+    measured("wall time for 94 buffers (2.0 s of audio) after start",
+             std::chrono::duration<double, std::milli>(twoSeconds - started).count());
+  }
+
+  const Clock::time_point stopping = Clock::now();
+  engine->stop();
+  measured("stop", millisecondsSince(stopping));
+  EXPECT_LT(millisecondsSince(stopping), 1000);
+}
+
+struct Disruption {
+  const char* name;
+  std::function<void(PrivatePulseServer&)> apply;
+  std::string restartError;
+};
+
+void PrintTo(const Disruption& disruption, std::ostream* out) { *out << disruption.name; }
+
+class PulseDisruptionTest : public PulseTest, public testing::WithParamInterface<Disruption> {};
+
+TEST_P(PulseDisruptionTest, CaptureEndsQuietlyAndStopDoesNotHang) {
+  ASSERT_TRUE(server_.start({kStereo48k}));
+  std::shared_ptr<AudioEngine> engine = AudioEngine::create();
+  const AudioFormat format = engine->inputNode().outputFormatForBus(0);
+  auto record = std::make_shared<TapRecord>();
+  engine->inputNode().installTapOnBus(0, 1024, format, recordingTap(record, format));
+  std::string error;
+  ASSERT_TRUE(engine->startAndReturnError(&error)) << error;
+  ASSERT_TRUE(waitFor([&] { return record->callCount() >= 5; }, 5s));
+
+  GetParam().apply(server_);
+  std::this_thread::sleep_for(300ms);
+  const int callsAfterDisruption = record->callCount();
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(record->callCount(), callsAfterDisruption);
+
+  Clock::time_point begin = Clock::now();
+  engine->stop();
+  EXPECT_LT(millisecondsSince(begin), 1000);
+  begin = Clock::now();
+  EXPECT_FALSE(engine->startAndReturnError(&error));
+  EXPECT_EQ(error, GetParam().restartError);
+  EXPECT_LT(millisecondsSince(begin), 3000);
+  engine->stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Disruptions, PulseDisruptionTest,
+    testing::Values(Disruption{"DaemonKilled",
+                               [](PrivatePulseServer& s) { s.signalDaemon(SIGKILL); },
+                               "Connection refused"},
+                    Disruption{"SourceRemoved",
+                               [](PrivatePulseServer& s) {
+                                 ASSERT_TRUE(s.pactl("unload-module module-null-sink"));
+                               },
+                               "No such entity"}),
+    [](const testing::TestParamInfo<Disruption>& info) { return info.param.name; });
+
+TEST_F(PulseTest, GivesUpOnAServerThatDoesNotAnswer) {
+  ASSERT_TRUE(server_.start({kStereo48k}));
+  server_.signalDaemon(SIGSTOP);
+  std::shared_ptr<AudioEngine> engine = AudioEngine::create();
+  const Clock::time_point begin = Clock::now();
+  std::string error;
+  EXPECT_FALSE(engine->startAndReturnError(&error));
+  EXPECT_EQ(error, "Timeout");
+  measured("start against a stopped server", millisecondsSince(begin));
+  EXPECT_LT(millisecondsSince(begin), 10000);
+  engine->stop();
+}
+
+}  // namespace
+}  // namespace speechline

@@ -1,0 +1,58 @@
+// A private PulseAudio daemon for one test, and the process environment that reaches it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace speechline::testing_support {
+
+// Owns a fresh temporary directory and points this process's XDG_RUNTIME_DIR and HOME into it
+// (child processes inherit them), so that libpulse finds only the daemon started here. Without
+// start() no server is reachable. The destructor kills the daemon and every player, and removes
+// the directory.
+class PrivatePulseServer {
+ public:
+  PrivatePulseServer();
+  ~PrivatePulseServer();
+
+  PrivatePulseServer(const PrivatePulseServer&) = delete;
+  PrivatePulseServer& operator=(const PrivatePulseServer&) = delete;
+
+  // Starts the daemon with the native protocol and the given extra modules (each a module name
+  // followed by its arguments). Returns false if it did not come up.
+  bool start(const std::vector<std::string>& modules);
+
+  // Sends `signal` to the daemon.
+  void signalDaemon(int signal);
+
+  // Runs `pactl <arguments>` against the daemon; returns true on success.
+  bool pactl(const std::string& arguments);
+
+  // Plays the WAV file at `path` into the sink named `sink` in the background.
+  void play(const std::string& path, const std::string& sink);
+
+  const std::string& directory() const { return directory_; }
+
+ private:
+  std::string directory_;
+  pid_t daemon_ = -1;
+  std::vector<pid_t> players_;
+};
+
+// Captures everything written to file descriptor 2 while it lives.
+class StderrCapture {
+ public:
+  StderrCapture();
+  ~StderrCapture();
+
+  // What was written so far.
+  std::string text() const;
+
+ private:
+  std::string path_;
+  int saved_ = -1;
+};
+
+}  // namespace speechline::testing_support
