@@ -33,6 +33,7 @@ class PulseInputNode : public AudioInputNode {
     return {static_cast<double>(source->sampleSpec.rate), source->sampleSpec.channels};
   }
 
+  // The tap always gets the source's own format, the one outputFormatForBus() reports.
   void installTapOnBus(uint32_t bus, uint32_t bufferSize, const AudioFormat&,
                        AudioNodeTapBlock tapBlock) override {
     if (bus != 0) return;
