@@ -1,7 +1,7 @@
-#include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <semaphore>
+#include <mutex>
 
 #include "platform/capture_device.h"
 #include "speech_input/speech_input.h"
@@ -11,24 +11,33 @@ namespace {
 
 // Hands one answer from the service's callback, on any thread, to the waiting main thread. The
 // callback keeps the cell alive, so an answer that comes late or twice touches nothing else.
+// A mutex and a condition variable rather than std::counting_semaphore, whose libc++ build
+// needs macOS 11 while the x86-64 macOS build runs from 10.15.
 template <typename Answer>
 struct AnswerCell {
-  std::atomic<Answer> answer;
-  std::counting_semaphore<> answered{0};
+  std::mutex mutex;
+  std::condition_variable answeredCondition;
+  bool answered = false;
+  Answer answer;
 };
 
 template <typename Answer>
 Answer waitForAnswer(Answer initial,
                      const std::function<void(std::function<void(Answer)>)>& request) {
   auto cell = std::make_shared<AnswerCell<Answer>>();
-  cell->answer.store(initial);
+  cell->answer = initial;
   request([cell](Answer answer) {
-    cell->answer.store(answer);
-    cell->answered.release();
+    {
+      std::lock_guard<std::mutex> lock(cell->mutex);
+      cell->answer = answer;
+      cell->answered = true;
+    }
+    cell->answeredCondition.notify_one();
   });
   // No time limit: the wait ends only when the service answers.
-  cell->answered.acquire();
-  return cell->answer.load();
+  std::unique_lock<std::mutex> lock(cell->mutex);
+  cell->answeredCondition.wait(lock, [&cell] { return cell->answered; });
+  return cell->answer;
 }
 
 }  // namespace
