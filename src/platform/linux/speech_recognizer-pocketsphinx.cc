@@ -1,1 +1,102 @@
-// Filled in by the Linux backend work.
+#include "platform/linux/speech_recognizer-pocketsphinx.h"
+
+#include <utility>
+
+#include "platform/linux/audio_queue.h"
+#include "platform/linux/decoder_load.h"
+#include "platform/linux/recognition_session.h"
+
+namespace speechline {
+namespace {
+
+class PocketSphinxRequest : public SpeechAudioBufferRecognitionRequest {
+ public:
+  void setShouldReportPartialResults(bool shouldReport) override {
+    reportPartialResults_ = shouldReport;
+  }
+
+  // Recognition always runs on the device.
+  void setRequiresOnDeviceRecognition(bool) override {}
+
+  // One audio thread appends; see AudioQueue.
+  void appendAudioPCMBuffer(const AudioPCMBuffer& buffer) override {
+    audio_->push(buffer.interleavedSamples(), buffer.frameLength(), buffer.format());
+  }
+
+  void endAudio() override { audio_->finish(); }
+
+  // Main thread. The first task reads the request's audio; a later one gets nothing.
+  std::shared_ptr<AudioQueue> claimAudio() { return std::exchange(unclaimedAudio_, nullptr); }
+  bool reportPartialResults() const { return reportPartialResults_; }
+
+ private:
+  const std::shared_ptr<AudioQueue> audio_ = std::make_shared<AudioQueue>();
+  std::shared_ptr<AudioQueue> unclaimedAudio_ = audio_;
+  bool reportPartialResults_ = true;
+};
+
+class PocketSphinxTask : public SpeechRecognitionTask {
+ public:
+  explicit PocketSphinxTask(std::shared_ptr<RecognitionSession> session)
+      : session_(std::move(session)) {}
+
+  void cancel() override { session_->cancel(); }
+
+ private:
+  const std::shared_ptr<RecognitionSession> session_;
+};
+
+class PocketSphinxRecognizer : public SpeechRecognizer {
+ public:
+  explicit PocketSphinxRecognizer(ModelParts parts) : parts_(std::move(parts)) {
+    // Loading takes most of a second: start now, so that the first task finds it under way.
+    if (parts_.complete()) nextLoad_ = DecoderLoad::start(parts_);
+  }
+
+  bool isAvailable() override { return parts_.complete(); }
+  bool supportsOnDeviceRecognition() override { return true; }
+
+  std::shared_ptr<SpeechRecognitionTask> recognitionTask(
+      std::shared_ptr<SpeechAudioBufferRecognitionRequest> request,
+      SpeechRecognitionResultHandler resultHandler) override {
+    // Every request in this process comes from SpeechAudioBufferRecognitionRequest::create().
+    auto* ours = static_cast<PocketSphinxRequest*>(request.get());
+    RecognitionSettings settings;
+    settings.reportPartialResults = ours && ours->reportPartialResults();
+    settings.noAudioTimeout = noAudioTimeout();
+    // A decoder serves one task: the next task gets a fresh load.
+    std::shared_ptr<DecoderLoad> load = std::exchange(nextLoad_, nullptr);
+    if (!load) load = DecoderLoad::start(parts_);
+    return std::make_shared<PocketSphinxTask>(RecognitionSession::start(
+        ours ? ours->claimAudio() : nullptr, std::move(load), settings, std::move(resultHandler)));
+  }
+
+ private:
+  const ModelParts parts_;
+  std::shared_ptr<DecoderLoad> nextLoad_;
+};
+
+}  // namespace
+
+std::shared_ptr<SpeechRecognizer> makePocketSphinxRecognizer(const ModelParts& parts) {
+  return std::make_shared<PocketSphinxRecognizer>(parts);
+}
+
+void SpeechRecognizer::requestAuthorization(
+    std::function<void(SpeechRecognizerAuthorizationStatus)> handler) {
+  // Recognition runs on the device and asks nobody's consent.
+  handler(kSpeechAuthorizationAuthorized);
+}
+
+std::shared_ptr<SpeechRecognizer> SpeechRecognizer::create(const std::string& localeIdentifier) {
+  const std::optional<std::string> directory =
+      findModelDirectory(localeIdentifier, ModelSearchPath::standard());
+  if (!directory) return nullptr;
+  return makePocketSphinxRecognizer(findModelParts(*directory));
+}
+
+std::shared_ptr<SpeechAudioBufferRecognitionRequest> SpeechAudioBufferRecognitionRequest::create() {
+  return std::make_shared<PocketSphinxRequest>();
+}
+
+}  // namespace speechline

@@ -1,0 +1,88 @@
+#include "platform/linux/audio_converter.h"
+
+#include <soxr.h>
+
+#include <cmath>
+
+namespace speechline {
+namespace {
+
+// Room for what one call may release beyond its share of the input: the resampler's output
+// comes in bursts.
+constexpr size_t kOutputMargin = 512;
+
+}  // namespace
+
+AudioConverter::~AudioConverter() {
+  if (resampler_) soxr_delete(resampler_);
+}
+
+bool AudioConverter::convert(const float* interleavedSamples, uint32_t frameLength,
+                             const AudioFormat& format, std::vector<int16_t>* output,
+                             std::string* error) {
+  const uint32_t channels = format.channelCount;
+  if (interleavedSamples == nullptr || frameLength == 0 || channels == 0) return true;
+  if (!(format.sampleRate > 0) || !std::isfinite(format.sampleRate)) {
+    *error = "The audio has no valid sample rate.";
+    return false;
+  }
+
+  if (resampler_ && format.sampleRate != inputRate_) {
+    flush(output);
+    soxr_delete(resampler_);
+    resampler_ = nullptr;
+  }
+  if (!resampler_) {
+    soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_INT16_I);
+    // soxr dithers 16-bit output by default, which makes every run decode differently.
+    io.flags |= SOXR_NO_DITHER;
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+    const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+    soxr_error_t createError = nullptr;
+    resampler_ =
+        soxr_create(format.sampleRate, kOutputRate, 1, &createError, &io, &quality, &runtime);
+    if (createError || !resampler_) {
+      if (resampler_) soxr_delete(resampler_);
+      resampler_ = nullptr;
+      *error = std::string("The audio cannot be resampled: ") + soxr_strerror(createError) + ".";
+      return false;
+    }
+    inputRate_ = format.sampleRate;
+  }
+
+  mono_.resize(frameLength);
+  for (uint32_t frame = 0; frame < frameLength; ++frame) {
+    const float* first = interleavedSamples + size_t{frame} * channels;
+    float sum = 0;
+    for (uint32_t channel = 0; channel < channels; ++channel) sum += first[channel];
+    mono_[frame] = sum / static_cast<float>(channels);
+  }
+  resample(mono_.data(), frameLength, output);
+  return true;
+}
+
+void AudioConverter::flush(std::vector<int16_t>* output) {
+  if (resampler_) resample(nullptr, 0, output);
+}
+
+void AudioConverter::resample(const float* mono, size_t frames, std::vector<int16_t>* output) {
+  const double ratio = kOutputRate / inputRate_;
+  size_t consumed = 0;
+  while (true) {
+    const size_t room =
+        static_cast<size_t>(static_cast<double>(frames - consumed) * ratio) + kOutputMargin;
+    const size_t start = output->size();
+    output->resize(start + room);
+    size_t used = 0;
+    size_t produced = 0;
+    // A null input tells soxr that the audio has ended and it should release what it holds.
+    const soxr_error_t processError =
+        soxr_process(resampler_, mono ? mono + consumed : nullptr, frames - consumed, &used,
+                     output->data() + start, room, &produced);
+    output->resize(start + produced);
+    consumed += used;
+    if (processError || (consumed >= frames && produced < room)) return;
+  }
+}
+
+}  // namespace speechline

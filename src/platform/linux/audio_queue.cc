@@ -1,0 +1,104 @@
+#include "platform/linux/audio_queue.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace speechline {
+
+AudioQueue::AudioQueue()
+    : filledHead_(newPreparedNode()),
+      filledTail_(filledHead_),
+      freeHead_(newPreparedNode()),
+      freeTail_(freeHead_),
+      wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+  for (size_t i = 0; i < kPreparedBlocks; ++i) recycle(newPreparedNode());
+}
+
+AudioQueue::~AudioQueue() {
+  for (Node* start : {filledHead_, freeHead_}) {
+    for (Node* node = start; node != nullptr;) {
+      Node* next = node->next.load(std::memory_order_relaxed);
+      delete node;
+      node = next;
+    }
+  }
+  if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+bool AudioQueue::push(const float* interleavedSamples, uint32_t frameLength, AudioFormat format) {
+  arrivals_.fetch_add(1, std::memory_order_relaxed);
+  if (interleavedSamples == nullptr || frameLength == 0 || format.channelCount == 0) {
+    return false;
+  }
+  if (queued_.load(std::memory_order_relaxed) >= kCapacity) return false;
+
+  Node* node = takeFreeNode();
+  node->block.samples.assign(interleavedSamples,
+                             interleavedSamples + size_t{frameLength} * format.channelCount);
+  node->block.frameLength = frameLength;
+  node->block.format = format;
+  node->next.store(nullptr, std::memory_order_relaxed);
+  filledTail_->next.store(node, std::memory_order_release);
+  filledTail_ = node;
+  queued_.fetch_add(1, std::memory_order_relaxed);
+  return true;
+}
+
+const AudioBlock* AudioQueue::front() {
+  Node* next = filledHead_->next.load(std::memory_order_acquire);
+  return next != nullptr ? &next->block : nullptr;
+}
+
+void AudioQueue::pop() {
+  Node* next = filledHead_->next.load(std::memory_order_acquire);
+  if (next == nullptr) return;
+  Node* used = filledHead_;
+  filledHead_ = next;
+  queued_.fetch_sub(1, std::memory_order_relaxed);
+  recycle(used);
+}
+
+AudioQueue::Node* AudioQueue::newPreparedNode() {
+  Node* node = new Node;
+  node->block.samples.resize(kPreparedSamples);
+  node->block.samples.clear();
+  return node;
+}
+
+AudioQueue::Node* AudioQueue::takeFreeNode() {
+  Node* next = freeHead_->next.load(std::memory_order_acquire);
+  if (next == nullptr) return newPreparedNode();
+  // The head is handed out and its successor becomes the new head; the consumer no longer
+  // touches a node once it has linked another after it.
+  Node* node = freeHead_;
+  freeHead_ = next;
+  return node;
+}
+
+void AudioQueue::recycle(Node* node) {
+  node->next.store(nullptr, std::memory_order_relaxed);
+  freeTail_->next.store(node, std::memory_order_release);
+  freeTail_ = node;
+}
+
+void AudioQueue::waitForAudio(std::chrono::milliseconds timeout) {
+  pollfd wait{wakeFd_, POLLIN, 0};
+  if (::poll(&wait, 1, static_cast<int>(timeout.count())) > 0) {
+    uint64_t count;
+    [[maybe_unused]] const ssize_t ignored = ::read(wakeFd_, &count, sizeof count);
+  }
+}
+
+void AudioQueue::wake() {
+  if (wakeFd_ < 0) return;
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t ignored = ::write(wakeFd_, &one, sizeof one);
+}
+
+void AudioQueue::finish() {
+  finished_.store(true, std::memory_order_release);
+  wake();
+}
+
+}  // namespace speechline

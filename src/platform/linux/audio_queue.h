@@ -1,0 +1,92 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+#include "platform/audio_buffer.h"
+
+namespace speechline {
+
+// One appended buffer, copied.
+struct AudioBlock {
+  std::vector<float> samples;  // interleaved by channel
+  uint32_t frameLength = 0;
+  AudioFormat format;
+};
+
+// Carries captured audio from the audio thread to the recognition thread without a lock: two
+// single-producer, single-consumer linked lists, one carrying filled blocks forward and one
+// bringing used blocks back, so that push() allocates only when more blocks wait than ever
+// before.
+//
+// push() is called by one producer thread at a time (the audio thread); front(), pop() and
+// waitForAudio() by one consumer thread at a time. finish(), wake() and the counters may be
+// used from any thread.
+class AudioQueue {
+ public:
+  // At most this many blocks wait at once; more are dropped (about 90 s of 48 kHz audio in
+  // 1024-frame buffers), so that a request nobody reads cannot grow without bound.
+  static constexpr size_t kCapacity = 4096;
+  // Blocks made ready, their memory touched, before the audio thread needs them: while the
+  // model loads nothing is consumed, and allocating on the audio thread costs it tens of
+  // microseconds a buffer. Enough for 2.7 s of 1024-frame stereo buffers at 48 kHz.
+  static constexpr size_t kPreparedBlocks = 128;
+  static constexpr size_t kPreparedSamples = 2048;
+
+  AudioQueue();
+  ~AudioQueue();
+
+  AudioQueue(const AudioQueue&) = delete;
+  AudioQueue& operator=(const AudioQueue&) = delete;
+
+  // Copies one buffer in. Never blocks, and makes no system call: it does not wake the
+  // consumer, since waking another thread costs the audio thread a system call and often an
+  // interrupt to another CPU. Returns false when the buffer was dropped because the queue is
+  // full or the buffer holds no samples.
+  bool push(const float* interleavedSamples, uint32_t frameLength, AudioFormat format);
+
+  // The oldest block, or null when none waits. Valid until pop().
+  const AudioBlock* front();
+  void pop();
+
+  // Waits until wake() or finish() is called or `timeout` has passed. A consumer waiting for
+  // audio uses a short timeout and looks at front() again.
+  void waitForAudio(std::chrono::milliseconds timeout);
+
+  // Ends a waitForAudio() early.
+  void wake();
+
+  // No more audio will be pushed.
+  void finish();
+  bool finished() const { return finished_.load(std::memory_order_acquire); }
+
+  // Every push() call so far, dropped buffers included.
+  uint64_t arrivals() const { return arrivals_.load(std::memory_order_relaxed); }
+
+ private:
+  struct Node {
+    std::atomic<Node*> next{nullptr};
+    AudioBlock block;
+  };
+
+  static Node* newPreparedNode();
+  Node* takeFreeNode();      // producer
+  void recycle(Node* node);  // consumer
+
+  // Filled list: the consumer owns the head (a used node whose successor is the front), the
+  // producer owns the tail.
+  Node* filledHead_;
+  Node* filledTail_;
+  // Free list, in the other direction: the producer owns the head, the consumer the tail.
+  Node* freeHead_;
+  Node* freeTail_;
+
+  std::atomic<size_t> queued_{0};
+  std::atomic<uint64_t> arrivals_{0};
+  std::atomic<bool> finished_{false};
+  const int wakeFd_;  // an eventfd; -1 if none could be made, and then waits just time out
+};
+
+}  // namespace speechline

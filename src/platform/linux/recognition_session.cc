@@ -1,0 +1,208 @@
+#include "platform/linux/recognition_session.h"
+
+#include <atomic>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/linux/audio_converter.h"
+#include "platform/linux/transcript_decoder.h"
+#include "platform/linux/worker_threads.h"
+#include "platform/main_queue.h"
+
+namespace speechline {
+
+struct RecognitionSession::State {
+  // Main thread only: called, checked and finally released there.
+  SpeechRecognitionResultHandler handler;
+  bool done = false;
+  std::atomic<bool> stopRequested{false};
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often a waiting thread looks at the clock and the cancel flag when nothing wakes it.
+constexpr std::chrono::milliseconds kPollInterval{50};
+// How often an idle thread looks for new audio, which arrives without a wake-up: a small part
+// of a 1024-frame buffer's 21 ms.
+constexpr std::chrono::milliseconds kAudioPollInterval{5};
+
+std::atomic<int64_t> noAudioTimeoutMilliseconds{kNoAudioTimeout.count()};
+
+std::string describeSeconds(std::chrono::milliseconds duration) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", static_cast<double>(duration.count()) / 1000);
+  return text;
+}
+
+class RecognitionLoop {
+ public:
+  RecognitionLoop(std::shared_ptr<RecognitionSession::State> state,
+                  std::shared_ptr<AudioQueue> audio, std::shared_ptr<DecoderLoad> load,
+                  RecognitionSettings settings)
+      : state_(std::move(state)),
+        audio_(std::move(audio)),
+        load_(std::move(load)),
+        settings_(settings),
+        lastArrival_(Clock::now()) {}
+
+  ~RecognitionLoop() {
+    // The handler belongs to the main thread: let the last reference go there.
+    dispatchToMainQueue([state = std::move(state_)] {});
+  }
+
+  void run() {
+    if (!audio_) {
+      fail("The recognition request is already in use by another task.");
+      return;
+    }
+    ps_decoder_t* decoder = waitForDecoder();
+    if (decoder == nullptr) return;
+    decode(decoder);
+  }
+
+ private:
+  bool stopRequested() const { return state_->stopRequested.load(std::memory_order_acquire); }
+
+  ps_decoder_t* waitForDecoder() {
+    while (!stopRequested()) {
+      switch (load_->wait(kPollInterval)) {
+        case DecoderLoad::State::kReady:
+          if (ps_decoder_t* decoder = load_->take()) return decoder;
+          [[fallthrough]];
+        case DecoderLoad::State::kFailed:
+          fail("The speech recognition model could not be loaded.");
+          return nullptr;
+        case DecoderLoad::State::kLoading:
+          if (audioTimedOut()) return nullptr;
+          break;
+      }
+    }
+    return nullptr;
+  }
+
+  void decode(ps_decoder_t* decoder) {
+    TranscriptDecoder transcript(decoder);
+    if (!transcript.start()) {
+      failDecoding();
+      return;
+    }
+    AudioConverter converter;
+    std::vector<int16_t> pcm;
+    std::string error;
+    while (!stopRequested()) {
+      if (const AudioBlock* block = audio_->front()) {
+        pcm.clear();
+        const bool converted = converter.convert(block->samples.data(), block->frameLength,
+                                                 block->format, &pcm, &error);
+        audio_->pop();
+        if (!converted) {
+          fail(error);
+          return;
+        }
+        if (!transcript.process(pcm.data(), pcm.size())) {
+          failDecoding();
+          return;
+        }
+        if (transcript.finalDue()) {
+          deliver(SpeechRecognitionResult{transcript.transcript(), true});
+          return;
+        }
+        reportPartial(transcript.transcript());
+        continue;
+      }
+      // Checked before the queue is found empty again, so no audio pushed before endAudio is
+      // left behind.
+      if (audio_->finished() && audio_->front() == nullptr) {
+        pcm.clear();
+        converter.flush(&pcm);
+        if (!transcript.process(pcm.data(), pcm.size()) || !transcript.finish()) {
+          failDecoding();
+          return;
+        }
+        deliver(SpeechRecognitionResult{transcript.transcript(), true});
+        return;
+      }
+      if (audioTimedOut()) return;
+      audio_->waitForAudio(kAudioPollInterval);
+    }
+  }
+
+  // Fails the task once no audio has arrived for the timeout.
+  bool audioTimedOut() {
+    const uint64_t arrivals = audio_->arrivals();
+    const Clock::time_point now = Clock::now();
+    if (arrivals != arrivalsSeen_) {
+      arrivalsSeen_ = arrivals;
+      lastArrival_ = now;
+      return false;
+    }
+    if (now - lastArrival_ < settings_.noAudioTimeout) return false;
+    fail("No audio has arrived for " + describeSeconds(settings_.noAudioTimeout) + " seconds.");
+    return true;
+  }
+
+  void reportPartial(const std::string& text) {
+    // An utterance can decode to nothing in its last pass; a shown transcript is not taken back.
+    if (!settings_.reportPartialResults || text.empty() || text == reported_) return;
+    reported_ = text;
+    deliver(SpeechRecognitionResult{text, false});
+  }
+
+  void failDecoding() { fail("PocketSphinx failed to decode the audio."); }
+
+  void fail(const std::string& description) { deliver(std::nullopt, description); }
+
+  void deliver(std::optional<SpeechRecognitionResult> result,
+               std::optional<std::string> errorDescription = std::nullopt) {
+    const bool last = errorDescription || (result && result->isFinal);
+    dispatchToMainQueue([state = state_, result = std::move(result),
+                         errorDescription = std::move(errorDescription), last] {
+      if (state->done) return;
+      state->done = last;
+      const SpeechRecognitionError error{errorDescription.value_or("")};
+      state->handler(result ? &*result : nullptr, errorDescription ? &error : nullptr);
+    });
+  }
+
+  std::shared_ptr<RecognitionSession::State> state_;
+  const std::shared_ptr<AudioQueue> audio_;
+  const std::shared_ptr<DecoderLoad> load_;
+  const RecognitionSettings settings_;
+  uint64_t arrivalsSeen_ = 0;
+  Clock::time_point lastArrival_;
+  std::string reported_;
+};
+
+}  // namespace
+
+void setNoAudioTimeout(std::chrono::milliseconds timeout) {
+  noAudioTimeoutMilliseconds.store(timeout.count());
+}
+
+std::chrono::milliseconds noAudioTimeout() {
+  return std::chrono::milliseconds(noAudioTimeoutMilliseconds.load());
+}
+
+std::shared_ptr<RecognitionSession> RecognitionSession::start(
+    std::shared_ptr<AudioQueue> audio, std::shared_ptr<DecoderLoad> load,
+    RecognitionSettings settings, SpeechRecognitionResultHandler handler) {
+  auto state = std::make_shared<State>();
+  state->handler = std::move(handler);
+  // Moved into the loop, so that the thread's references end with it.
+  startWorkerThread([state, audio, load = std::move(load), settings]() mutable {
+    RecognitionLoop(std::move(state), std::move(audio), std::move(load), settings).run();
+  });
+  return std::make_shared<RecognitionSession>(std::move(state), std::move(audio));
+}
+
+void RecognitionSession::cancel() {
+  state_->done = true;
+  state_->stopRequested.store(true, std::memory_order_release);
+  if (audio_) audio_->wake();
+}
+
+}  // namespace speechline

@@ -1,0 +1,58 @@
+#include "platform/linux/worker_threads.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace speechline {
+namespace {
+
+struct WorkerCount {
+  std::mutex mutex;
+  std::condition_variable idle;
+  int running = 0;
+};
+
+// Never destroyed: workers may still run while the process ends.
+WorkerCount& workerCount() {
+  static WorkerCount* count = new WorkerCount;
+  return *count;
+}
+
+thread_local bool countedAsRunning = false;
+
+void finishWorker() {
+  if (!countedAsRunning) return;
+  countedAsRunning = false;
+  WorkerCount& count = workerCount();
+  std::lock_guard<std::mutex> lock(count.mutex);
+  if (--count.running == 0) count.idle.notify_all();
+}
+
+}  // namespace
+
+void startWorkerThread(std::function<void()> work) {
+  WorkerCount& count = workerCount();
+  {
+    std::lock_guard<std::mutex> lock(count.mutex);
+    ++count.running;
+  }
+  std::thread([work = std::move(work)]() mutable {
+    countedAsRunning = true;
+    {
+      std::function<void()> owned = std::move(work);
+      owned();
+    }
+    finishWorker();
+  }).detach();
+}
+
+bool waitForWorkerThreads(std::chrono::milliseconds timeout) {
+  WorkerCount& count = workerCount();
+  std::unique_lock<std::mutex> lock(count.mutex);
+  return count.idle.wait_for(lock, timeout, [&] { return count.running == 0; });
+}
+
+void leaveWorkerThreads() { finishWorker(); }
+
+}  // namespace speechline
