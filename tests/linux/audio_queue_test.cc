@@ -1,0 +1,82 @@
+#include "platform/linux/audio_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace speechline {
+namespace {
+
+constexpr AudioFormat kStereo{48000, 2};
+
+TEST(AudioQueueTest, CarriesEveryBufferInOrderAcrossThreads) {
+  constexpr uint32_t kFrames = 1024;
+  constexpr int kBuffers = 20000;
+  AudioQueue queue;
+  std::thread producer([&] {
+    std::vector<float> samples(kFrames * 2);
+    for (int index = 0; index < kBuffers; ++index) {
+      for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<float>(index + i);
+      // A full queue drops the buffer; this test wants them all, so it offers it again.
+      while (!queue.push(samples.data(), kFrames, kStereo)) std::this_thread::yield();
+    }
+    queue.finish();
+  });
+
+  int received = 0;
+  while (true) {
+    const bool finished = queue.finished();
+    if (const AudioBlock* block = queue.front()) {
+      ASSERT_EQ(block->frameLength, kFrames);
+      ASSERT_EQ(block->format.channelCount, 2u);
+      ASSERT_EQ(block->samples.size(), kFrames * 2);
+      ASSERT_EQ(block->samples.front(), static_cast<float>(received));
+      ASSERT_EQ(block->samples.back(), static_cast<float>(received + kFrames * 2 - 1));
+      queue.pop();
+      ++received;
+    } else if (finished) {
+      break;
+    } else {
+      queue.waitForAudio(std::chrono::milliseconds(1));
+    }
+  }
+  producer.join();
+  EXPECT_EQ(received, kBuffers);
+  EXPECT_GE(queue.arrivals(), static_cast<uint64_t>(kBuffers));
+}
+
+TEST(AudioQueueTest, DropsWhatItCannotHoldButCountsEveryArrival) {
+  AudioQueue queue;
+  const std::vector<float> samples(8, 0.5f);
+  for (size_t i = 0; i < AudioQueue::kCapacity; ++i) {
+    ASSERT_TRUE(queue.push(samples.data(), 4, kStereo));
+  }
+  EXPECT_FALSE(queue.push(samples.data(), 4, kStereo));
+  EXPECT_FALSE(queue.push(nullptr, 4, kStereo));
+  EXPECT_FALSE(queue.push(samples.data(), 0, kStereo));
+  EXPECT_FALSE(queue.push(samples.data(), 4, AudioFormat{48000, 0}));
+  EXPECT_EQ(queue.arrivals(), AudioQueue::kCapacity + 4);
+
+  // Room again once the consumer has taken a block.
+  queue.pop();
+  EXPECT_TRUE(queue.push(samples.data(), 4, kStereo));
+  size_t held = 0;
+  for (; queue.front() != nullptr; queue.pop()) ++held;
+  EXPECT_EQ(held, AudioQueue::kCapacity);
+}
+
+TEST(AudioQueueTest, WakeEndsAWaitEarly) {
+  AudioQueue queue;
+  std::thread waker([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    queue.wake();
+  });
+  const auto started = std::chrono::steady_clock::now();
+  queue.waitForAudio(std::chrono::seconds(20));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  waker.join();
+}
+
+}  // namespace
+}  // namespace speechline
