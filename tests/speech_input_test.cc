@@ -27,12 +27,17 @@ class SpeechInputTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     // The scripted engine behind SpeechInput's constructor reads its script once.
-    const std::string path = testing::TempDir() + "speech_input_test.script";
+    const std::string path = tempPath("script");
     std::ofstream(path) << "log \"" << callLogPath() << "\"\n";
     setenv("SPEECHLINE_SCRIPT", path.c_str(), 1);
   }
 
-  static std::string callLogPath() { return testing::TempDir() + "speech_input_test.calls"; }
+  // CTest runs each test in a process of its own, several at a time: one set of files each.
+  static std::string tempPath(const std::string& suffix) {
+    return testing::TempDir() + "speech_input_test." + std::to_string(getpid()) + "." + suffix;
+  }
+
+  static std::string callLogPath() { return tempPath("calls"); }
 
   static std::string readFile(const std::string& path) {
     std::stringstream text;
@@ -42,7 +47,7 @@ class SpeechInputTest : public testing::Test {
 };
 
 TEST_F(SpeechInputTest, StopBeforeStartTearsDownTheEngineOnlyAndExits) {
-  const std::string stdoutPath = testing::TempDir() + "speech_input_test.stdout";
+  const std::string stdoutPath = tempPath("stdout");
   for (const int exitCode : {0, 1}) {
     std::remove(callLogPath().c_str());
     EXPECT_EXIT(
