@@ -7,7 +7,6 @@ import re
 import shutil
 import subprocess
 import tempfile
-import time
 import unittest
 
 from rig import TIMEOUT, PulseServer, Speechline, normalize, reference_words, word_error_rate
