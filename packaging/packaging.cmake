@@ -47,7 +47,11 @@ set(CPACK_PACKAGE_CONTACT "speechline maintainers <maintainers@users.noreply.c-s
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "live speech-to-text on the command line, as JSON lines for a parent program")
 set(CPACK_STRIP_FILES ON)
-set(CPACK_GENERATOR DEB)
+if(APPLE)
+  set(CPACK_GENERATOR TGZ)
+else()
+  set(CPACK_GENERATOR DEB)
+endif()
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
