@@ -4,23 +4,37 @@
 #include <sphinxbase/err.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include "platform/linux/worker_threads.h"
 
 namespace speechline {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // The load this thread is building, while cmd_ln_init and ps_init run.
 thread_local DecoderLoad* loadOnThisThread = nullptr;
 
 }  // namespace
 
+// sphinxbase reports a fatal error through its logging callback and then calls exit(), as it
+// does for some malformed model files. During a load that must fail the load, not end the
+// process: the trap reports the failure and holds the thread here for good, before exit() is
+// reached, while the process goes on and ends its own way.
+struct FatalErrorTrap {
+  static void onMessage(void*, err_lvl_t level, const char*, ...) {
+    DecoderLoad* load = loadOnThisThread;
+    if (level != ERR_FATAL || load == nullptr) return;
+    load->finish(nullptr);
+    leaveWorkerThreads();
+    while (true) ::pause();
+  }
+};
+
 void silencePocketSphinx() {
   static std::once_flag once;
-  std::call_once(once, [] { err_set_logfp(nullptr); });
+  std::call_once(once, [] {
+    err_set_logfp(nullptr);
+    // From here on every message goes to the trap, and none is written anywhere.
+    err_set_callback(FatalErrorTrap::onMessage, nullptr);
+  });
 }
 
 std::shared_ptr<DecoderLoad> DecoderLoad::start(const ModelParts& parts) {
@@ -35,13 +49,10 @@ DecoderLoad::~DecoderLoad() {
 }
 
 void DecoderLoad::build(const std::shared_ptr<DecoderLoad>& load, const ModelParts& parts) {
-  const Clock::time_point started = Clock::now();
   if (!parts.complete()) {
-    load->finish(nullptr, {});
+    load->finish(nullptr);
     return;
   }
-  // Registered anew for each load so that it runs before any other exit handler.
-  std::atexit(onExitDuringLoad);
   loadOnThisThread = load.get();
   cmd_ln_t* config =
       cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", parts.acousticModel.c_str(), "-lm",
@@ -50,24 +61,12 @@ void DecoderLoad::build(const std::shared_ptr<DecoderLoad>& load, const ModelPar
   // The decoder keeps its own reference to the configuration.
   if (config) cmd_ln_free_r(config);
   loadOnThisThread = nullptr;
-  load->finish(decoder, Clock::now() - started);
+  load->finish(decoder);
 }
 
-void DecoderLoad::onExitDuringLoad() {
-  DecoderLoad* load = loadOnThisThread;
-  if (!load) return;
-  // sphinxbase calls exit() on some malformed model files. That must fail the load, not end
-  // the process: report the failure and hold this thread here for good, while the process
-  // goes on and ends its own way.
-  load->finish(nullptr, {});
-  leaveWorkerThreads();
-  while (true) ::pause();
-}
-
-void DecoderLoad::finish(ps_decoder_t* decoder, std::chrono::duration<double> loadTime) {
+void DecoderLoad::finish(ps_decoder_t* decoder) {
   std::lock_guard<std::mutex> lock(mutex_);
   decoder_ = decoder;
-  loadTime_ = loadTime;
   state_ = decoder ? State::kReady : State::kFailed;
   done_.notify_all();
 }
@@ -83,11 +82,6 @@ ps_decoder_t* DecoderLoad::take() {
   ps_decoder_t* decoder = decoder_;
   decoder_ = nullptr;
   return decoder;
-}
-
-std::chrono::duration<double> DecoderLoad::loadTime() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return loadTime_;
 }
 
 }  // namespace speechline

@@ -12,7 +12,8 @@ typedef struct ps_decoder_s ps_decoder_t;
 namespace speechline {
 
 // Switches PocketSphinx's and sphinxbase's logging off for the whole process, so that nothing
-// reaches standard error. Idempotent; runs before any other PocketSphinx call.
+// reaches standard error, and turns a fatal sphinxbase error inside a load into a failed load.
+// Idempotent; DecoderLoad::start() calls it before any other PocketSphinx call.
 void silencePocketSphinx();
 
 // One PocketSphinx decoder being built on a thread of its own (loading the en-US model takes
@@ -37,20 +38,16 @@ class DecoderLoad {
   // is ready, after it failed, and after the first call.
   ps_decoder_t* take();
 
-  // How long building the decoder took; zero while it loads.
-  std::chrono::duration<double> loadTime();
-
  private:
   DecoderLoad() = default;
-  void finish(ps_decoder_t* decoder, std::chrono::duration<double> loadTime);
+  void finish(ps_decoder_t* decoder);
   static void build(const std::shared_ptr<DecoderLoad>& load, const ModelParts& parts);
-  static void onExitDuringLoad();
+  friend struct FatalErrorTrap;
 
   std::mutex mutex_;
   std::condition_variable done_;
   State state_ = State::kLoading;
   ps_decoder_t* decoder_ = nullptr;
-  std::chrono::duration<double> loadTime_{0};
 };
 
 }  // namespace speechline

@@ -41,8 +41,6 @@ class TranscriptDecoder {
   // since the detector last counted a frame as speech.
   bool finalDue() const;
 
-  double decodedSeconds() const { return static_cast<double>(samplesDecoded_) / kSampleRate; }
-
  private:
   bool closeUtterance();
   void updateTranscript(const char* hypothesis);
