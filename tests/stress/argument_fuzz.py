@@ -37,14 +37,24 @@ def random_argument(rng):
 
 def random_arguments(rng):
     count = rng.choice([0, 1, 2, 3, 5, 10, 1000])
-    return [random_argument(rng) for _ in range(count)]
+    arguments, total = [], 0
+    for _ in range(count):
+        argument = random_argument(rng)
+        total += len(argument) + 1
+        if total > 1024 * 1024:  # within the kernel's limit on a command line
+            break
+        arguments.append(argument)
+    if rng.random() < 0.3:
+        # Some runs get a locale with a model, so that recording runs are fuzzed too.
+        arguments[0:0] = [b"--locale", rng.choice([b"en-US", b"en_us", b"EN-us"])]
+    return arguments
 
 
 def one_run(binary, arguments, env):
     process = subprocess.Popen([binary.encode()] + arguments, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, env=env)
     try:
-        stdout, stderr = process.communicate(timeout=3)
+        stdout, stderr = process.communicate(timeout=1.5)
     except subprocess.TimeoutExpired:
         # Still running: it must be recording, and SIGINT must end it.
         process.send_signal(signal.SIGINT)

@@ -1,0 +1,92 @@
+"""Runs of the real binary that end before recording, and models in a relocated tree."""
+
+import os
+import shutil
+import tempfile
+import unittest
+
+from rig import BINARY, MODEL, PulseServer, Speechline
+
+
+def unavailable_line(identifier):
+    return {"type": "error", "code": "recognizer_unavailable",
+            "message": "No speech recognizer is available for %s." % identifier}
+
+
+class FailedStartTest(unittest.TestCase):
+    def assertOnlyLine(self, args, expected, env=None, binary=None):
+        run = Speechline(args, env=env, binary=binary)
+        self.addCleanup(run.kill)
+        status = run.finish()
+        self.assertEqual([e for _, _, e in run.events], [expected])
+        self.assertEqual(status, 1)
+        self.assertEqual(run.stderr, b"")
+
+    def test_locales_without_a_recognizer(self):
+        for args, identifier in [
+            (("--locale", "xx-XX"), "xx-XX"),
+            ((), "zh-CN"),
+            (("--locale", "../en-us"), "../en-us"),
+            (("--locale", MODEL), MODEL),
+            (("--locale", "en-us/../en-us"), "en-us/../en-us"),
+            (("--locale", ""), ""),
+        ]:
+            with self.subTest(identifier=identifier):
+                self.assertOnlyLine(args, unavailable_line(identifier))
+
+    def test_no_audio_server(self):
+        with tempfile.TemporaryDirectory() as runtime:
+            env = dict(os.environ, XDG_RUNTIME_DIR=runtime, PULSE_SERVER="unix:" + runtime + "/none")
+            self.assertOnlyLine(("--locale", "en-US"), {
+                "type": "error", "code": "microphone_unavailable",
+                "message": "No microphone input channel is available."}, env=env)
+
+
+class RelocatedModelTest(unittest.TestCase):
+    """A copy of the binary finds models in <prefix>/share/speechline/models/ beside it."""
+
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="speechline-tree-")
+        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
+        os.makedirs(os.path.join(self.root, "bin"))
+        self.binary = os.path.join(self.root, "bin", "speechline")
+        shutil.copy(BINARY, self.binary)
+        self.model = os.path.join(self.root, "share", "speechline", "models", "en-us")
+        os.makedirs(self.model)
+        os.symlink(os.path.join(MODEL, "en-us.lm.bin"), os.path.join(self.model, "en-us.lm.bin"))
+        acoustic = os.path.join(self.model, "en-us")
+        os.makedirs(acoustic)
+        for name in os.listdir(os.path.join(MODEL, "en-us")):
+            os.symlink(os.path.join(MODEL, "en-us", name), os.path.join(acoustic, name))
+
+    def test_model_missing_its_dictionary(self):
+        run = Speechline(("--locale", "en-US"), binary=self.binary)
+        self.addCleanup(run.kill)
+        status = run.finish()
+        self.assertEqual([e for _, _, e in run.events], [{
+            "type": "error", "code": "recognizer_unavailable",
+            "message": "The speech recognizer is currently unavailable."}])
+        self.assertEqual(status, 1)
+
+    def test_corrupt_acoustic_model(self):
+        os.symlink(os.path.join(MODEL, "cmudict-en-us.dict"),
+                   os.path.join(self.model, "cmudict-en-us.dict"))
+        mdef = os.path.join(self.model, "en-us", "mdef")
+        os.remove(mdef)
+        with open(mdef, "w") as f:
+            f.write("this is not a model definition\n")
+        server = PulseServer()
+        self.addCleanup(server.close)
+        run = Speechline(("--locale", "en-US"), env=server.env, binary=self.binary)
+        self.addCleanup(run.kill)
+        status = run.finish()
+        events = [e for _, _, e in run.events]
+        self.assertEqual(status, 1)
+        self.assertEqual(events[0], {"type": "state", "state": "recording"})
+        self.assertEqual(events[1]["code"], "recognition_failed")
+        self.assertEqual(events[2:], [{"type": "state", "state": "stopped"}])
+        self.assertEqual(run.stderr, b"")
+
+
+if __name__ == "__main__":
+    unittest.main()
