@@ -78,7 +78,11 @@ class PulseServer:
              "-L", "module-null-sink sink_name=mic rate=%d channels=%d norewinds=1" % (rate, channels),
              "--log-target=file:" + os.path.join(self.dir, "pulse.log")],
             env=self.env, check=True, stderr=subprocess.DEVNULL, timeout=TIMEOUT)
-        self.pactl("set-default-source", "mic.monitor")
+        try:
+            self.pactl("set-default-source", "mic.monitor")
+        except BaseException:
+            self.close()
+            raise
 
     def pactl(self, *args):
         return subprocess.run(["pactl", *args], env=self.env, check=True, capture_output=True,
@@ -100,7 +104,13 @@ class PulseServer:
 
     def close(self):
         try:
-            self.kill()
+            pid = self.pid()
+            os.kill(pid, signal.SIGKILL)
+            # Gone before its directory is, so that no daemon outlives the test.
+            for _ in range(200):
+                if not os.path.exists("/proc/%d" % pid):
+                    break
+                time.sleep(0.01)
         except (OSError, ValueError):
             pass
         shutil.rmtree(self.dir, ignore_errors=True)
