@@ -1,0 +1,733 @@
+#!/usr/bin/env python3
+"""End-to-end benchmarks of the real binary, side by side with Debian's pocketsphinx_continuous.
+
+A private PulseAudio daemon carries two virtual microphones (48 kHz stereo and 44.1 kHz mono
+null sinks; their monitors are the sources). For each microphone and clip, two kinds of run:
+
+- live: speechline and `pocketsphinx_continuous -inmic yes` start together on the same default
+  source; once both models have loaded the clip plays. Gives CPU, peak memory, word error rate,
+  partial latency and end of speech -> final.
+- startup: speechline alone, the clip played the moment "recording" arrives, so that most of the
+  model load happens while speech comes in. Gives exec -> "recording" and shows whether audio
+  heard during the load is kept.
+
+Audio time is tied to wall time by a third capture stream on the same monitor, which stamps the
+arrival of the clip's first loud sample: the playback path up to the monitor (paplay start-up,
+the server's mixing and its record fragment) is measured in every run and not counted against
+speechline. Word end times come from `pocketsphinx_continuous -infile ... -time yes` on the
+16 kHz original.
+"""
+
+import argparse
+import array
+import datetime
+import json
+import os
+import platform
+import signal
+import statistics
+import subprocess
+import sys
+import threading
+import time
+import wave
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+import rig  # noqa: E402
+
+MICS = {
+    # name: (sink, rate, channels); the first is the rig's own sink
+    "48k-stereo": ("mic", 48000, 2),
+    "44.1k-mono": ("mic441", 44100, 1),
+}
+ALL_CLIPS = ["0870", "0880", "0890", "goforward"]
+RATE = 16000
+# A sample this loud marks the clip's onset, both in the file and on the monitor.
+ONSET_LEVEL = 200
+# Both models take about a second to load; the clip of a live run starts after this.
+LOAD_WAIT = 2.5
+# How long pocketsphinx_continuous may go on after speechline's exit to print its transcript.
+REFERENCE_WAIT = 6.0
+REFERENCE_QUIET = 1.0
+TIMEOUT = 60
+
+
+# ---------------------------------------------------------------------------------------------
+# Clips and references
+
+def clip_samples(clip):
+    path = rig.CLIPS[clip]
+    if path.endswith(".raw"):
+        with open(path, "rb") as f:
+            data = f.read()
+    else:
+        with wave.open(path) as w:
+            assert w.getframerate() == RATE and w.getnchannels() == 1 and w.getsampwidth() == 2
+            data = w.readframes(w.getnframes())
+    samples = array.array("h")
+    samples.frombytes(data)
+    return samples
+
+
+def first_loud(samples, level=ONSET_LEVEL):
+    for i, s in enumerate(samples):
+        if abs(s) >= level:
+            return i
+    return None
+
+
+def strip_word(token):
+    # "was(2)" names a second pronunciation
+    return token.split("(")[0].lower()
+
+
+def timed_words(clip):
+    """Words and their end times in seconds, from Debian's recognizer on the original."""
+    args = ["pocketsphinx_continuous", "-infile", rig.CLIPS[clip], "-time", "yes",
+            "-remove_silence", "no", "-logfn", "/dev/null"]
+    out = subprocess.run(args, capture_output=True, text=True, timeout=TIMEOUT, check=True).stdout
+    words, offset, utterance_end = [], 0.0, 0.0
+    for line in out.splitlines():
+        parts = line.split()
+        try:
+            token, start, end, _ = parts[0], float(parts[1]), float(parts[2]), float(parts[3])
+        except (IndexError, ValueError):
+            continue  # a line of text, not a timed word
+        if len(parts) != 4:
+            continue
+        if token == "<s>":
+            # Every frame is decoded, so each utterance begins where the one before it ended.
+            offset = utterance_end
+        elif token == "</s>":
+            utterance_end = offset + end
+        elif not token.startswith("<") and not token.startswith("["):
+            word = rig.normalize(strip_word(token))[0]
+            words.append((word, offset + start, offset + end))
+    return words
+
+
+def align(reference, hypothesis, prefix=False):
+    """Levenshtein alignment: for each reference index, the hypothesis index it is paired with
+    (match or substitution), or None. With `prefix`, the hypothesis is aligned to the start of
+    the reference that explains it best (the longest such start), as a transcript so far is."""
+    n, m = len(reference), len(hypothesis)
+    cost = [[0] * (m + 1) for _ in range(n + 1)]
+    for i in range(n + 1):
+        cost[i][0] = i
+    for j in range(m + 1):
+        cost[0][j] = j
+    for i in range(1, n + 1):
+        for j in range(1, m + 1):
+            cost[i][j] = min(cost[i - 1][j] + 1, cost[i][j - 1] + 1,
+                             cost[i - 1][j - 1] + (reference[i - 1] != hypothesis[j - 1]))
+    pairs = [None] * n
+    i = min(range(n + 1), key=lambda k: (cost[k][m], -k)) if prefix else n
+    j = m
+    while i > 0 and j > 0:
+        if cost[i][j] == cost[i - 1][j - 1] + (reference[i - 1] != hypothesis[j - 1]):
+            pairs[i - 1] = j - 1
+            i, j = i - 1, j - 1
+        elif cost[i][j] == cost[i - 1][j] + 1:
+            i -= 1
+        else:
+            j -= 1
+    return pairs
+
+
+def reference_end_times(reference, words):
+    """The end time in the audio of each reference word, where the original's recognition
+    has a word in its place (a match or a substitution)."""
+    pairs = align(reference, [w for w, _, _ in words])
+    return [words[j][2] if j is not None else None for j in pairs]
+
+
+def matched(reference, text):
+    pairs = align(reference, text, prefix=True)
+    return {i for i, j in enumerate(pairs) if j is not None and reference[i] == text[j]}
+
+
+def errors(reference, hypothesis):
+    return round(rig.word_error_rate(reference, hypothesis) * len(reference))
+
+
+# ---------------------------------------------------------------------------------------------
+# Processes
+
+class LineReader:
+    """Stamps each line of a stream with time.monotonic() as it arrives."""
+
+    def __init__(self, stream):
+        self.lines = []
+        self.done = threading.Event()
+        threading.Thread(target=self._read, args=(stream,), daemon=True).start()
+
+    def _read(self, stream):
+        for line in stream:
+            self.lines.append((time.monotonic(), line))
+        self.done.set()
+
+
+class MonitorOnset:
+    """A capture stream on a sink's monitor that stamps when the clip's first loud sample
+    arrives there, and so when the clip's time 0 passed the point where a capturing program
+    gets its audio."""
+
+    def __init__(self, env, sink):
+        self.process = subprocess.Popen(
+            ["parec", "-d", sink + ".monitor", "--raw", "--format=s16le", "--channels=1",
+             "--rate=%d" % RATE, "--latency-msec=10"],
+            stdout=subprocess.PIPE, env=env)
+        self.arrival = None  # when the loud sample's chunk arrived
+        self.lag = None  # how much audio that chunk held after the loud sample
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+
+    def _read(self):
+        fd = self.process.stdout.fileno()
+        pending = b""
+        while True:
+            chunk = os.read(fd, 4096)
+            now = time.monotonic()
+            if not chunk:
+                return
+            if self.arrival is not None:
+                continue
+            pending += chunk
+            usable = len(pending) - len(pending) % 2
+            samples = array.array("h")
+            samples.frombytes(pending[:usable])
+            pending = pending[usable:]
+            index = first_loud(samples)
+            if index is not None:
+                self.arrival = now
+                self.lag = (len(samples) - index) / RATE
+
+    def onset(self):
+        return None if self.arrival is None else self.arrival - self.lag
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait()
+        self.thread.join(timeout=5)
+
+
+def cpu_seconds(pid):
+    """User and system CPU time of a running process, from /proc."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def reap(process):
+    """Waits for a child; returns (exit status, CPU seconds, peak RSS in KiB) from its rusage."""
+    _, status, usage = os.wait4(process.pid, 0)
+    process.returncode = os.waitstatus_to_exitcode(status)
+    return process.returncode, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
+
+
+class Server(rig.PulseServer):
+    def __init__(self):
+        sink, rate, channels = MICS["48k-stereo"]
+        super().__init__(rate=rate, channels=channels)
+        for name, (sink, rate, channels) in MICS.items():
+            if sink != "mic":
+                self.pactl("load-module", "module-null-sink",
+                           "sink_name=%s rate=%d channels=%d norewinds=1" % (sink, rate, channels))
+
+    def use(self, mic):
+        self.pactl("set-default-source", MICS[mic][0] + ".monitor")
+
+    def play(self, clip, mic):
+        args = ["paplay", "-d", MICS[mic][0]]
+        if rig.CLIPS[clip].endswith(".raw"):
+            args += ["--raw", "--rate=16000", "--channels=1", "--format=s16le"]
+        return subprocess.Popen(args + [rig.CLIPS[clip]], env=self.env)
+
+
+def speechline_events(run, timeout=TIMEOUT):
+    """Reads the run to the end; returns [(monotonic time, event)]."""
+    while run.next_event(timeout) is not None:
+        pass
+    return [(run.started + at, event) for at, _, event in run.events]
+
+
+def live_run(server, binary, clip, mic):
+    server.use(mic)
+    onset = MonitorOnset(server.env, MICS[mic][0])
+    reference_start = time.monotonic()
+    # Its log goes to a pipe: a log file is buffered, and "Ready" tells when it listens.
+    reference = subprocess.Popen(["pocketsphinx_continuous", "-inmic", "yes"],
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                 errors="replace", env=server.env)
+    reference_lines = LineReader(reference.stdout)
+    reference_log = LineReader(reference.stderr)
+    run = rig.Speechline(env=server.env, binary=binary)
+    try:
+        first = run.next_event()
+        assert first == {"type": "state", "state": "recording"}, first
+        recording = run.events[0][0]
+        deadline = time.monotonic() + TIMEOUT
+        while not any("Ready" in line for _, line in reference_log.lines):
+            assert time.monotonic() < deadline and reference.poll() is None, "no Ready"
+            time.sleep(0.02)
+        time.sleep(max(0.0, run.started + LOAD_WAIT - time.monotonic()))
+        cpu_at_play = {"speechline": cpu_seconds(run.process.pid),
+                       "pocketsphinx": cpu_seconds(reference.pid)}
+        played = time.monotonic()
+        player = server.play(clip, mic)
+        events = speechline_events(run)
+        status, cpu, rss = reap(run.process)
+        ended = time.monotonic()
+        # The same wall time for both.
+        reference_cpu = cpu_seconds(reference.pid)
+        player.wait(timeout=TIMEOUT)
+        # pocketsphinx_continuous reads its microphone in large fragments and prints an
+        # utterance well after it ends: its transcript is read on until it has been quiet a while.
+        while time.monotonic() < ended + REFERENCE_WAIT:
+            last = reference_lines.lines[-1][0] if reference_lines.lines else None
+            if last is not None and time.monotonic() - last > REFERENCE_QUIET:
+                break
+            time.sleep(0.05)
+        reference.send_signal(signal.SIGTERM)
+        _, _, reference_rss = reap(reference)
+    finally:
+        run.kill()
+        if reference.poll() is None:
+            reference.kill()
+            reference.wait()
+        onset.close()
+    assert status == 0, status
+    return {
+        "kind": "live", "clip": clip, "mic": mic,
+        "exec_to_recording": recording,
+        "playback_path": onset.onset() - played if onset.onset() else None,
+        "onset": onset.onset(),
+        "events": events,
+        "pocketsphinx_lines": reference_lines.lines,
+        "cpu": {"speechline": cpu, "pocketsphinx": reference_cpu},
+        "wall": {"speechline": ended - run.started, "pocketsphinx": ended - reference_start},
+        "cpu_at_play": cpu_at_play,
+        "played": played, "ended": {"speechline": ended, "pocketsphinx": ended},
+        "rss_kib": {"speechline": rss, "pocketsphinx": reference_rss},
+    }
+
+
+def startup_run(server, binary, clip, mic):
+    server.use(mic)
+    onset = MonitorOnset(server.env, MICS[mic][0])
+    run = rig.Speechline(env=server.env, binary=binary)
+    try:
+        first = run.next_event()
+        assert first == {"type": "state", "state": "recording"}, first
+        played = time.monotonic()
+        player = server.play(clip, mic)
+        recording = run.events[0][0]
+        events = speechline_events(run)
+        status, _, _ = reap(run.process)
+        player.wait(timeout=TIMEOUT)
+    finally:
+        run.kill()
+        onset.close()
+    assert status == 0, status
+    return {"kind": "startup", "clip": clip, "mic": mic, "exec_to_recording": recording,
+            "playback_path": onset.onset() - played if onset.onset() else None,
+            "onset": onset.onset(), "events": events}
+
+
+# ---------------------------------------------------------------------------------------------
+# Analysis
+
+def percentile(values, q):
+    values = sorted(values)
+    if not values:
+        return float("nan")
+    position = q * (len(values) - 1)
+    low = int(position)
+    high = min(low + 1, len(values) - 1)
+    return values[low] + (values[high] - values[low]) * (position - low)
+
+
+def word_latencies(reference, ends, t0, stamped_texts):
+    """For each reference word with a known end time, the time from its end to the first of
+    `stamped_texts` (time, words) that has it in place."""
+    seen, latencies = set(), []
+    for at, words in stamped_texts:
+        for i in matched(reference, words) - seen:
+            seen.add(i)
+            if ends[i] is not None:
+                latencies.append(at - (t0 + ends[i]))
+    return latencies
+
+
+def analyse(runs, clips):
+    info = {}
+    for clip in clips:
+        words = timed_words(clip)
+        reference = rig.reference_words(clip)
+        samples = clip_samples(clip)
+        info[clip] = {
+            "reference": reference,
+            "ends": reference_end_times(reference, words),
+            "speech_end": words[-1][2],
+            "onset_offset": first_loud(samples) / RATE,
+            "baseline": rig.pocketsphinx_baseline(clip),
+        }
+    for r in runs:
+        c = info[r["clip"]]
+        results = [(at, e) for at, e in r["events"] if e.get("type") == "result"]
+        final = [(at, e) for at, e in results if e["isFinal"]]
+        r["final_text"] = final[-1][1]["text"] if final else ""
+        r["errors"] = errors(c["reference"], rig.normalize(r["final_text"]))
+        r["first_word_heard"] = 0 in matched(c["reference"], rig.normalize(r["final_text"]))
+        if r["onset"] is None:
+            continue
+        t0 = r["onset"] - c["onset_offset"]
+        r["partial_latency"] = word_latencies(
+            c["reference"], c["ends"], t0,
+            [(at, rig.normalize(e["text"])) for at, e in results])
+        if final:
+            r["final_after_speech"] = final[-1][0] - (t0 + c["speech_end"])
+        if r["kind"] == "live":
+            # pocketsphinx_continuous prints each utterance once it has ended; its transcript
+            # so far is every line up to then.
+            stamped, text = [], []
+            for at, line in r["pocketsphinx_lines"]:
+                text = text + rig.normalize(line)
+                stamped.append((at, text))
+            r["pocketsphinx_text"] = " ".join(text)
+            r["pocketsphinx_errors"] = errors(c["reference"], text)
+            r["pocketsphinx_latency"] = word_latencies(c["reference"], c["ends"], t0, stamped)
+    return info
+
+
+# ---------------------------------------------------------------------------------------------
+# Report
+
+def machine():
+    model = "?"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    with open("/proc/meminfo") as f:
+        memory = int(f.readline().split()[1]) / 1024 / 1024
+    return "%s, %d CPUs, %.0f GiB, Linux %s" % (model, os.cpu_count(), memory, platform.release())
+
+
+def commit():
+    def git(*args):
+        return subprocess.run(["git", "-C", HERE, *args], capture_output=True,
+                              text=True).stdout.strip()
+    head = git("rev-parse", "--short", "HEAD") or "unknown"
+    dirty = git("status", "--porcelain", "--", "src")
+    return head + ("+uncommitted changes in src" if dirty else "")
+
+
+def ms(seconds):
+    return "%.0f ms" % (seconds * 1000)
+
+
+def spread(values, unit=ms):
+    """Noise across runs: the interquartile range, and the extremes."""
+    if not values:
+        return "-"
+    return "IQR %s–%s, range %s–%s" % (unit(percentile(values, 0.25)),
+                                       unit(percentile(values, 0.75)),
+                                       unit(min(values)), unit(max(values)))
+
+
+def verdict(ok):
+    return "met" if ok else "**missed**"
+
+
+def report(runs, info, services, clips, args, loads):
+    lines = []
+    live = [r for r in runs if r["kind"] == "live"]
+    startup = [r for r in runs if r["kind"] == "startup"]
+    now = datetime.datetime.now(datetime.timezone.utc)
+    lines += [
+        "# speechline benchmarks",
+        "",
+        "- date: %s" % now.strftime("%Y-%m-%d %H:%M UTC"),
+        "- machine: %s" % machine(),
+        "- commit: %s (release build)" % commit(),
+        "- clips: %s; %d live and %d start-up runs of each clip on each microphone (%s)"
+        % (", ".join(clips), args.runs, args.runs, ", ".join(args.mics)),
+        "- load average (1 min) before / after: %.2f / %.2f" % loads,
+        "- command: `bench/run`",
+        "",
+    ]
+
+    rows = []
+
+    def row(measure, value, target, ok, noise):
+        rows.append("| %s | %s | %s | %s | %s |" % (measure, value, target,
+                                                     "" if ok is None else verdict(ok), noise))
+
+    # Start-up.
+    startup_times = [r["exec_to_recording"] for r in startup]
+    live_times = [r["exec_to_recording"] for r in live]
+    if startup_times:
+        m = statistics.median(startup_times)
+        row("exec → `recording` (alone)", "median %s, max %s" % (ms(m), ms(max(startup_times))),
+            "≤ 50 ms", m <= 0.050, spread(startup_times))
+    if live_times:
+        m = statistics.median(live_times)
+        row("exec → `recording` (while pocketsphinx_continuous also loads)",
+            "median %s, max %s" % (ms(m), ms(max(live_times))), "", None, spread(live_times))
+    if startup:
+        heard = sum(r["first_word_heard"] for r in startup)
+        total_errors = sum(r["errors"] for r in startup)
+        total_words = sum(len(info[r["clip"]]["reference"]) for r in startup)
+        row("audio kept while the model loads (clip played at `recording`)",
+            "first word recognised in %d of %d runs; WER %.1f%%"
+            % (heard, len(startup), 100 * total_errors / total_words),
+            "no audio lost", heard == len(startup), "")
+
+    # CPU and memory, by microphone.
+    for mic in args.mics:
+        runs_here = [r for r in live if r["mic"] == mic]
+        if not runs_here:
+            continue
+        rate = {k: [r["cpu"][k] / r["wall"][k] for r in runs_here]
+                for k in ("speechline", "pocketsphinx")}
+        ratio = statistics.median(rate["speechline"]) / statistics.median(rate["pocketsphinx"])
+        row("CPU s per wall s, %s: speechline / pocketsphinx_continuous (whole run)" % mic,
+            "%.3f / %.3f = **%.2f×**" % (statistics.median(rate["speechline"]),
+                                         statistics.median(rate["pocketsphinx"]), ratio),
+            "≤ 1.10×", ratio <= 1.10,
+            "speechline %s" % spread(rate["speechline"], lambda v: "%.3f" % v))
+        steady = {k: [(r["cpu"][k] - r["cpu_at_play"][k]) / (r["ended"][k] - r["played"])
+                      for r in runs_here] for k in ("speechline", "pocketsphinx")}
+        ratio = statistics.median(steady["speechline"]) / statistics.median(steady["pocketsphinx"])
+        row("CPU s per wall s, %s, from the clip's start (models loaded)" % mic,
+            "%.3f / %.3f = %.2f×" % (statistics.median(steady["speechline"]),
+                                     statistics.median(steady["pocketsphinx"]), ratio),
+            "", None, "speechline %s" % spread(steady["speechline"], lambda v: "%.3f" % v))
+        rss = {k: [r["rss_kib"][k] / 1024 for r in runs_here] for k in ("speechline", "pocketsphinx")}
+        ratio = statistics.median(rss["speechline"]) / statistics.median(rss["pocketsphinx"])
+        row("peak RSS, %s: speechline / pocketsphinx_continuous" % mic,
+            "%.1f / %.1f MiB = **%.2f×**" % (statistics.median(rss["speechline"]),
+                                             statistics.median(rss["pocketsphinx"]), ratio),
+            "≤ 1.10×", ratio <= 1.10,
+            "speechline %s" % spread(rss["speechline"], lambda v: "%.1f MiB" % v))
+
+    # Accuracy.
+    baseline_errors = sum(errors(info[c]["reference"], info[c]["baseline"]) for c in clips)
+    words = sum(len(info[c]["reference"]) for c in clips)
+    baseline = 100 * baseline_errors / words
+    for mic in args.mics:
+        per_run = []
+        live_reference = []
+        for n in range(args.runs):
+            batch = [r for r in live if r["mic"] == mic and r["index"] == n]
+            if len(batch) == len(clips):
+                per_run.append(100 * sum(r["errors"] for r in batch) / words)
+                live_reference.append(100 * sum(r["pocketsphinx_errors"] for r in batch) / words)
+        if not per_run:
+            continue
+        m = statistics.median(per_run)
+        row("word error rate, %s (all clips, %d words)" % (mic, words),
+            "speechline **%.1f%%**; pocketsphinx_continuous -infile on the originals %.1f%%; "
+            "-inmic beside it %.1f%%" % (m, baseline, statistics.median(live_reference)),
+            "≤ %.1f%%" % (baseline + 2), m <= baseline + 2,
+            spread(per_run, lambda v: "%.1f%%" % v))
+
+    # Latency.
+    for mic in args.mics:
+        runs_here = [r for r in live if r["mic"] == mic]
+        latencies = [v for r in runs_here for v in r.get("partial_latency", [])]
+        if latencies:
+            m = statistics.median(latencies)
+            row("partial latency, %s (word end → first result with it; %d words)"
+                % (mic, len(latencies)),
+                "median **%s**, p90 %s" % (ms(m), ms(percentile(latencies, 0.9))),
+                "median ≤ 250 ms", m <= 0.250, spread(latencies))
+        reference_latencies = [v for r in runs_here for v in r.get("pocketsphinx_latency", [])]
+        if reference_latencies:
+            row("same for pocketsphinx_continuous -inmic (prints whole utterances)",
+                "median %s, p90 %s" % (ms(statistics.median(reference_latencies)),
+                                       ms(percentile(reference_latencies, 0.9))),
+                "", None, "")
+        finals = [r["final_after_speech"] for r in runs_here if "final_after_speech" in r]
+        if finals:
+            m = statistics.median(finals)
+            row("end of speech → final, %s" % mic,
+                "median **%s**, max %s" % (ms(m), ms(max(finals))),
+                "≤ 1650 ms", m <= 1.650, spread(finals))
+    finals = [r["final_after_speech"] for r in startup if "final_after_speech" in r]
+    if finals:
+        row("end of speech → final, clip played during the model load",
+            "median %s, max %s" % (ms(statistics.median(finals)), ms(max(finals))), "", None,
+            spread(finals))
+    paths = [r["playback_path"] for r in runs if r.get("playback_path") is not None]
+    if paths:
+        row("playback path (paplay start → clip at the monitor), not counted above",
+            "median %s" % ms(statistics.median(paths)), "", None, spread(paths))
+
+    # Per-call costs.
+    for name, target, limit in (("BM_AppendAudioPCMBuffer/48000/2", "p99 ≤ 20 µs", 20),
+                                ("BM_AppendAudioPCMBuffer/44100/1", "p99 ≤ 20 µs", 20),
+                                ("BM_EmitResultLine", "", None)):
+        found = [b for b in services if b["name"].startswith(name + "/")]
+        if not found:
+            continue
+        b = found[0]
+        label = {"BM_EmitResultLine": "`emit` of a %d-byte partial result line, per call"
+                 % EMIT_LINE_BYTES}.get(name.split("/")[0],
+                                         "`appendAudioPCMBuffer` per call, %s, paced at real time"
+                                         % name.split("/", 1)[1].replace("/", " Hz × "))
+        row(label, "p50 %.1f µs, **p99 %.1f µs**, max %.0f µs (%d calls)"
+            % (b["p50_us"], b["p99_us"], b["max_us"], b["calls"]),
+            target, None if limit is None else b["p99_us"] <= limit, "")
+
+    lines += ["| measure | result (median over runs) | target | | noise |",
+              "|---|---|---|---|---|"] + rows
+    lines += [
+        "",
+        "How each figure is taken (bench/harness.py):",
+        "",
+        "- exec → `recording`: from just before the harness starts the process (fork and exec "
+        "included) to the line's arrival on the harness's pipe.",
+        "- CPU: user + system seconds over wall time. Both processes start together; "
+        "speechline's figure comes from `getrusage` (wait4) when it exits, "
+        "pocketsphinx_continuous's from /proc at that same moment, so both include one model "
+        "load and the same wall time. The second row starts both readings at the clip's start, "
+        "after both loads. pocketsphinx_continuous asks the server for 16 kHz mono, so its "
+        "resampling runs inside the PulseAudio daemon and is not counted; speechline resamples "
+        "in-process. Peak RSS: `ru_maxrss` of each (wait4).",
+        "- Word error rate: Levenshtein distance over words of the final texts against the "
+        "reference texts (mister → mr), all clips together, per run.",
+        "- Partial latency: word end times from `pocketsphinx_continuous -infile CLIP -time yes` "
+        "on the 16 kHz original, aligned to the reference. A capture stream on the same monitor "
+        "stamps when the clip's first loud sample arrives (to within its 10 ms fragment); that "
+        "instant, less the sample's position in the clip, is audio time 0. Words that speechline "
+        "never gets right are not counted; a word guessed before its end gives a negative value.",
+        "- End of speech: the end of the clip's last word, on the same time line.",
+        "- Per-call costs: bench/services_bench.cc (Google Benchmark), each call timed alone; the "
+        "appends run on the benchmark's thread at one 1024-frame buffer per buffer's duration "
+        "while a real recognition task loads its model and then decodes on another thread; "
+        "emit writes into a pipe that a reader drains.",
+        "",
+        "![latency distributions](%s)" % os.path.basename(args.plot) if args.plot else "",
+    ]
+    return "\n".join(lines) + "\n"
+
+
+EMIT_LINE_BYTES = len('{"type":"result","text":"and mr john dashwood had then leisure to '
+                      'consider how much there might be prudently in his power","isFinal":false}\n')
+
+
+def plot(runs, path, mics):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    live = [r for r in runs if r["kind"] == "live"]
+    startup = [r for r in runs if r["kind"] == "startup"]
+    fig, axes = plt.subplots(1, 3, figsize=(15, 5))
+
+    data, labels = [], []
+    for mic in mics:
+        data.append([v * 1000 for r in live if r["mic"] == mic for v in r.get("partial_latency", [])])
+        labels.append("speechline\n" + mic)
+    for mic in mics:
+        data.append([v * 1000 for r in live if r["mic"] == mic
+                     for v in r.get("pocketsphinx_latency", [])])
+        labels.append("pocketsphinx_\ncontinuous\n" + mic)
+    axes[0].boxplot(data, labels=labels, whis=(5, 95), showfliers=True)
+    axes[0].axhline(250, color="tab:red", linestyle="--", label="target median 250 ms")
+    axes[0].set_title("word end → first result line with the word")
+    axes[0].set_ylabel("ms")
+    axes[0].legend()
+
+    data = [[r["final_after_speech"] * 1000 for r in live if r["mic"] == mic
+             and "final_after_speech" in r] for mic in mics]
+    data.append([r["final_after_speech"] * 1000 for r in startup if "final_after_speech" in r])
+    axes[1].boxplot(data, labels=list(mics) + ["played during\nmodel load"], whis=(5, 95))
+    axes[1].axhline(1650, color="tab:red", linestyle="--", label="target 1650 ms")
+    axes[1].set_title("end of speech → final line")
+    axes[1].set_ylabel("ms")
+    axes[1].legend()
+
+    data = [[r["exec_to_recording"] * 1000 for r in startup],
+            [r["exec_to_recording"] * 1000 for r in live]]
+    axes[2].boxplot(data, labels=["alone", "pocketsphinx_continuous\nloading beside it"],
+                    whis=(5, 95))
+    axes[2].axhline(50, color="tab:red", linestyle="--", label="target 50 ms")
+    axes[2].set_title('exec → "recording"')
+    axes[2].set_ylabel("ms")
+    axes[2].legend()
+    fig.suptitle("speechline latency distributions (boxes: quartiles; whiskers: 5th–95th "
+                 "percentile)")
+    fig.tight_layout()
+    fig.savefig(path, dpi=100)
+
+
+# ---------------------------------------------------------------------------------------------
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--binary", required=True, help="the speechline binary to measure")
+    parser.add_argument("--services-json", help="Google Benchmark JSON of services_bench")
+    parser.add_argument("--runs", type=int, default=5, help="runs of each clip on each microphone")
+    parser.add_argument("--clips", nargs="+", default=ALL_CLIPS, choices=ALL_CLIPS)
+    parser.add_argument("--mics", nargs="+", default=list(MICS), choices=list(MICS))
+    parser.add_argument("--kinds", nargs="+", default=["live", "startup"],
+                        choices=["live", "startup"])
+    parser.add_argument("--report", help="markdown table to write")
+    parser.add_argument("--plot", help="PNG of the latency distributions to write")
+    parser.add_argument("--raw", help="JSON of every run to write")
+    args = parser.parse_args()
+    binary = os.path.abspath(args.binary)
+
+    loads_before = os.getloadavg()[0]
+    server = Server()
+    runs = []
+    try:
+        for index in range(args.runs):
+            for mic in args.mics:
+                for clip in args.clips:
+                    for kind in args.kinds:
+                        if kind == "live":
+                            r = live_run(server, binary, clip, mic)
+                        else:
+                            r = startup_run(server, binary, clip, mic)
+                        r["index"] = index
+                        runs.append(r)
+                        print("run %d %s %-9s %-7s exec→recording %s, final %r"
+                              % (index, mic, clip, kind, ms(r["exec_to_recording"]),
+                                 [e for _, e in r["events"]][-2].get("text")),
+                              file=sys.stderr, flush=True)
+    finally:
+        server.close()
+    loads_after = os.getloadavg()[0]
+
+    info = analyse(runs, args.clips)
+    services = []
+    if args.services_json:
+        with open(args.services_json) as f:
+            services = json.load(f)["benchmarks"]
+    text = report(runs, info, services, args.clips, args, (loads_before, loads_after))
+    if args.plot:
+        plot(runs, args.plot, args.mics)
+    if args.report:
+        with open(args.report, "w") as f:
+            f.write(text)
+    if args.raw:
+        with open(args.raw, "w") as f:
+            json.dump({"runs": runs, "services": services}, f, indent=1, default=str)
+    print(text)
+
+    # A run that produced no measurement at all is a broken harness, not a slow program.
+    live = [r for r in runs if r["kind"] == "live"]
+    if "live" in args.kinds and not any(r.get("partial_latency") for r in live):
+        sys.exit("no partial latency was measured")
+    if not all(r.get("final_text") for r in runs):
+        sys.exit("a run ended without a final result")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,168 @@
+// Per-call costs of the two paths that must stay short: appending a captured buffer on the
+// capture thread, and writing a result line on the main thread. Each call is timed on its own,
+// so that the counters give the distribution (p50, p99, max), not only a mean.
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "events/emit.h"
+#include "platform/speech_recognizer.h"
+
+namespace speechline {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kFrames = 1024;
+constexpr char kSpeech[] =
+    "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0870.wav";
+// Long enough to cover the model load (nothing is consumed then) and several seconds of
+// decoding on the recognition thread.
+constexpr double kAppendSeconds = 12.0;
+
+void reportPercentiles(benchmark::State& state, std::vector<double> micros) {
+  if (micros.empty()) return;
+  std::sort(micros.begin(), micros.end());
+  auto at = [&](double q) {
+    return micros[std::min(micros.size() - 1, static_cast<size_t>(q * micros.size()))];
+  };
+  state.counters["p50_us"] = at(0.50);
+  state.counters["p99_us"] = at(0.99);
+  state.counters["max_us"] = micros.back();
+  state.counters["calls"] = static_cast<double>(micros.size());
+}
+
+// Real speech, so that the recognition thread on the other core does its real work. The
+// samples are held, not filtered, on the way up to the microphone's rate: only the load
+// matters here, not how the audio sounds.
+std::vector<float> speechAt(double rate, uint32_t channels) {
+  std::ifstream file(kSpeech, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(file)), {});
+  std::vector<float> out;
+  // The clip has the canonical 44-byte header: "data" starts at byte 36.
+  if (bytes.size() <= 44 || std::string(bytes.data() + 36, 4) != "data") return out;
+  const size_t count = (bytes.size() - 44) / 2;
+  const auto* pcm = reinterpret_cast<const int16_t*>(bytes.data() + 44);
+  const auto frames = static_cast<size_t>(static_cast<double>(count) * rate / 16000);
+  out.reserve(frames * channels);
+  for (size_t frame = 0; frame < frames; ++frame) {
+    const float sample =
+        pcm[static_cast<size_t>(static_cast<double>(frame) * 16000 / rate)] / 32768.0f;
+    for (uint32_t channel = 0; channel < channels; ++channel) out.push_back(sample);
+  }
+  return out;
+}
+
+// One buffer every 1024 frames of wall time, as a capture thread sees them, while a real
+// recognition task loads its model and then consumes the audio.
+void BM_AppendAudioPCMBuffer(benchmark::State& state) {
+  const double rate = static_cast<double>(state.range(0));
+  const auto channels = static_cast<uint32_t>(state.range(1));
+  const std::vector<float> speech = speechAt(rate, channels);
+  std::shared_ptr<SpeechRecognizer> recognizer = SpeechRecognizer::create("en-US");
+  if (speech.size() < size_t{kFrames} * channels || !recognizer || !recognizer->isAvailable()) {
+    state.SkipWithError("needs pocketsphinx-en-us and pocketsphinx-testdata");
+    return;
+  }
+  const AudioFormat format{rate, channels};
+  const auto period =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kFrames / rate));
+  const size_t blocks = speech.size() / (size_t{kFrames} * channels);
+
+  std::vector<double> micros;
+  for (auto _ : state) {
+    micros.clear();
+    auto request = SpeechAudioBufferRecognitionRequest::create();
+    auto task = recognizer->recognitionTask(
+        request, [](const SpeechRecognitionResult*, const SpeechRecognitionError*) {});
+    const auto calls = static_cast<size_t>(kAppendSeconds * rate / kFrames);
+    micros.reserve(calls);
+    Clock::time_point next = Clock::now();
+    double total = 0;
+    for (size_t call = 0; call < calls; ++call) {
+      std::this_thread::sleep_until(next);
+      next += period;
+      const float* samples = speech.data() + (call % blocks) * kFrames * channels;
+      const AudioPCMBuffer buffer(samples, kFrames, format);
+      const Clock::time_point start = Clock::now();
+      request->appendAudioPCMBuffer(buffer);
+      const std::chrono::duration<double> took = Clock::now() - start;
+      micros.push_back(took.count() * 1e6);
+      total += took.count();
+    }
+    task->cancel();
+    state.SetIterationTime(total / static_cast<double>(calls));
+  }
+  reportPercentiles(state, std::move(micros));
+}
+BENCHMARK(BM_AppendAudioPCMBuffer)
+    ->Args({48000, 2})
+    ->Args({44100, 1})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+
+// Standard output is a pipe that a reader drains, as a parent program does.
+class StdoutToPipe {
+ public:
+  StdoutToPipe() {
+    std::fflush(stdout);
+    saved_ = ::dup(STDOUT_FILENO);
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return;
+    ::dup2(fds[1], STDOUT_FILENO);
+    ::close(fds[1]);
+    reader_ = std::thread([fd = fds[0]] {
+      char sink[65536];
+      while (::read(fd, sink, sizeof sink) > 0) {
+      }
+      ::close(fd);
+    });
+  }
+  ~StdoutToPipe() {
+    ::dup2(saved_, STDOUT_FILENO);
+    ::close(saved_);
+    if (reader_.joinable()) reader_.join();
+  }
+
+ private:
+  int saved_ = -1;
+  std::thread reader_;
+};
+
+// A partial result of a typical length: a sentence of the test recordings.
+void BM_EmitResultLine(benchmark::State& state) {
+  const Event event{{{"type", std::string("result")},
+                     {"text", std::string("and mr john dashwood had then leisure to consider how "
+                                          "much there might be prudently in his power")},
+                     {"isFinal", false}}};
+  std::vector<double> micros;
+  {
+    StdoutToPipe pipe;
+    for (auto _ : state) {
+      const Clock::time_point start = Clock::now();
+      emit(event);
+      const std::chrono::duration<double> took = Clock::now() - start;
+      state.SetIterationTime(took.count());
+      micros.push_back(took.count() * 1e6);
+    }
+  }
+  reportPercentiles(state, std::move(micros));
+}
+BENCHMARK(BM_EmitResultLine)->Iterations(20000)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace speechline
+
+BENCHMARK_MAIN();
