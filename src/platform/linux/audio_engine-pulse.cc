@@ -94,18 +94,18 @@ class PulseEngine : public AudioEngine {
     const std::optional<PulseSourceInfo> source = connection_.defaultSource(deadline, error);
     if (!source) return false;
 
-    pa_sample_spec spec = source->sampleSpec;
-    spec.format = PA_SAMPLE_FLOAT32NE;
+    pa_sample_spec sampleSpec = source->sampleSpec;
+    sampleSpec.format = PA_SAMPLE_FLOAT32NE;
     pa_context* context = connection_.context();
-    stream_ = pa_stream_new(context, "speechline capture", &spec, &source->channelMap);
+    stream_ = pa_stream_new(context, "speechline capture", &sampleSpec, &source->channelMap);
     if (!stream_) {
       *error = pa_context_errno(context);
       return false;
     }
-    // The spec is valid now, so a block has at least one sample.
+    // The sample format is valid now, so a block has at least one sample.
     const uint32_t frames = inputNode_.bufferFrames();
-    assembler_.reset(frames, spec.channels);
-    streamFormat_ = {static_cast<double>(spec.rate), spec.channels};
+    assembler_.reset(frames, sampleSpec.channels);
+    streamFormat_ = {static_cast<double>(sampleSpec.rate), sampleSpec.channels};
     framesDelivered_ = 0;
     pa_stream_set_state_callback(
         stream_,
@@ -123,7 +123,7 @@ class PulseEngine : public AudioEngine {
     attributes.maxlength = static_cast<uint32_t>(-1);
     attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<uint32_t>(-1);
     // Without it the server may hand out audio in bursts of up to two seconds.
-    attributes.fragsize = static_cast<uint32_t>(frames * pa_frame_size(&spec));
+    attributes.fragsize = static_cast<uint32_t>(frames * pa_frame_size(&sampleSpec));
     if (pa_stream_connect_record(stream_, source->name.c_str(), &attributes,
                                  PA_STREAM_ADJUST_LATENCY) < 0) {
       *error = pa_context_errno(context);
