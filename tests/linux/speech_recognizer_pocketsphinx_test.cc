@@ -386,5 +386,20 @@ TEST(BrokenModelTest, ReportsAModelThatCannotBeLoaded) {
   }
 }
 
+TEST_F(PocketSphinxRecognitionTest, TimesAStallFromTheLastArrivalNotFromTheDecoderCatchingUp) {
+  setNoAudioTimeout(seconds(1));
+  // Speech, then less silence than a final needs, all at once while the model loads: the
+  // decoder works through a backlog longer than the timeout, and then no more audio comes.
+  start(clip_, /*silenceSeconds=*/1.0, /*realTime=*/false);
+  ASSERT_TRUE(log_->waitFor([](const Delivery& d) { return d.error.has_value(); }));
+
+  const std::vector<Delivery> deliveries = log_->deliveries();
+  ASSERT_GE(deliveries.size(), 2u);
+  const Delivery& lastPartial = deliveries[deliveries.size() - 2];
+  ASSERT_TRUE(lastPartial.text) << "the words before the stall are reported";
+  // The timeout ran out while the backlog was decoded, so the error follows its end at once.
+  EXPECT_LT(deliveries.back().at - lastPartial.at, milliseconds(900));
+}
+
 }  // namespace
 }  // namespace speechline

@@ -77,7 +77,8 @@ class RecognitionLoop {
           fail("The speech recognition model could not be loaded.");
           return nullptr;
         case DecoderLoad::State::kLoading:
-          if (audioTimedOut()) return nullptr;
+          // Audio that waits is decoded once the model is ready, not lost to a stall later on.
+          if (audio_->front() == nullptr && audioTimedOut()) return nullptr;
           break;
       }
     }
@@ -94,6 +95,9 @@ class RecognitionLoop {
     std::vector<int16_t> pcm;
     std::string error;
     while (!stopRequested()) {
+      // Noted while a backlog is decoded too, so that a stall is timed from the last arrival,
+      // not from when the decoder catches up with it.
+      noteArrivals();
       if (const AudioBlock* block = audio_->front()) {
         pcm.clear();
         const bool converted = converter.convert(block->samples.data(), block->frameLength,
@@ -131,16 +135,17 @@ class RecognitionLoop {
     }
   }
 
+  void noteArrivals() {
+    const uint64_t arrivals = audio_->arrivals();
+    if (arrivals == arrivalsSeen_) return;
+    arrivalsSeen_ = arrivals;
+    lastArrival_ = Clock::now();
+  }
+
   // Fails the task once no audio has arrived for the timeout.
   bool audioTimedOut() {
-    const uint64_t arrivals = audio_->arrivals();
-    const Clock::time_point now = Clock::now();
-    if (arrivals != arrivalsSeen_) {
-      arrivalsSeen_ = arrivals;
-      lastArrival_ = now;
-      return false;
-    }
-    if (now - lastArrival_ < settings_.noAudioTimeout) return false;
+    noteArrivals();
+    if (Clock::now() - lastArrival_ < settings_.noAudioTimeout) return false;
     fail("No audio has arrived for " + describeSeconds(settings_.noAudioTimeout) + " seconds.");
     return true;
   }
