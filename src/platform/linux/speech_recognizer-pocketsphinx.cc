@@ -48,10 +48,10 @@ class PocketSphinxTask : public SpeechRecognitionTask {
 
 class PocketSphinxRecognizer : public SpeechRecognizer {
  public:
-  explicit PocketSphinxRecognizer(ModelParts parts) : parts_(std::move(parts)) {
-    // Loading takes most of a second: start now, so that the first task finds it under way.
-    if (parts_.complete()) nextLoad_ = DecoderLoad::start(parts_);
-  }
+  // The model loads when a task starts, after capture has started: a load running beside the
+  // connection to the sound server slows that down (both fault in memory at a high rate), and
+  // the audio of the first milliseconds is kept for the decoder anyway.
+  explicit PocketSphinxRecognizer(ModelParts parts) : parts_(std::move(parts)) {}
 
   bool isAvailable() override { return parts_.complete(); }
   bool supportsOnDeviceRecognition() override { return true; }
@@ -64,16 +64,14 @@ class PocketSphinxRecognizer : public SpeechRecognizer {
     RecognitionSettings settings;
     settings.reportPartialResults = ours && ours->reportPartialResults();
     settings.noAudioTimeout = noAudioTimeout();
-    // A decoder serves one task: the next task gets a fresh load.
-    std::shared_ptr<DecoderLoad> load = std::exchange(nextLoad_, nullptr);
-    if (!load) load = DecoderLoad::start(parts_);
-    return std::make_shared<PocketSphinxTask>(RecognitionSession::start(
-        ours ? ours->claimAudio() : nullptr, std::move(load), settings, std::move(resultHandler)));
+    // A decoder serves one task.
+    return std::make_shared<PocketSphinxTask>(
+        RecognitionSession::start(ours ? ours->claimAudio() : nullptr, DecoderLoad::start(parts_),
+                                  settings, std::move(resultHandler)));
   }
 
  private:
   const ModelParts parts_;
-  std::shared_ptr<DecoderLoad> nextLoad_;
 };
 
 }  // namespace
