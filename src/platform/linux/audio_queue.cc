@@ -12,11 +12,15 @@ AudioQueue::AudioQueue()
       freeHead_(newPreparedNode()),
       freeTail_(freeHead_),
       wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-  for (size_t i = 0; i < kPreparedBlocks; ++i) recycle(newPreparedNode());
+  for (size_t i = 0; i < kPreparedBlocks; ++i) {
+    Node* node = newPreparedNode();
+    node->next.store(spare_, std::memory_order_relaxed);
+    spare_ = node;
+  }
 }
 
 AudioQueue::~AudioQueue() {
-  for (Node* start : {filledHead_, freeHead_}) {
+  for (Node* start : {filledHead_, freeHead_, spare_}) {
     for (Node* node = start; node != nullptr;) {
       Node* next = node->next.load(std::memory_order_relaxed);
       delete node;
@@ -67,12 +71,18 @@ AudioQueue::Node* AudioQueue::newPreparedNode() {
 }
 
 AudioQueue::Node* AudioQueue::takeFreeNode() {
-  Node* next = freeHead_->next.load(std::memory_order_acquire);
-  if (next == nullptr) return newPreparedNode();
-  // The head is handed out and its successor becomes the new head; the consumer no longer
-  // touches a node once it has linked another after it.
-  Node* node = freeHead_;
-  freeHead_ = next;
+  // Every node handed back goes onto the stack, the newest last. A head is taken once it has a
+  // successor, which becomes the new head: the consumer no longer touches a node once it has
+  // linked another after it.
+  while (Node* next = freeHead_->next.load(std::memory_order_acquire)) {
+    Node* node = freeHead_;
+    freeHead_ = next;
+    node->next.store(spare_, std::memory_order_relaxed);
+    spare_ = node;
+  }
+  if (spare_ == nullptr) return newPreparedNode();
+  Node* node = spare_;
+  spare_ = node->next.load(std::memory_order_relaxed);
   return node;
 }
 

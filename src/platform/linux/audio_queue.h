@@ -19,7 +19,9 @@ struct AudioBlock {
 // Carries captured audio from the audio thread to the recognition thread without a lock: two
 // single-producer, single-consumer linked lists, one carrying filled blocks forward and one
 // bringing used blocks back, so that push() allocates only when more blocks wait than ever
-// before.
+// before. The producer keeps the blocks it gets back on a stack of its own and fills the one
+// used last: a block that waited its turn in a long rotation has gone cold, and writing it can
+// cost the audio thread tens of microseconds.
 //
 // push() is called by one producer thread at a time (the audio thread); front(), pop() and
 // waitForAudio() by one consumer thread at a time. finish(), wake() and the counters may be
@@ -82,6 +84,8 @@ class AudioQueue {
   // Free list, in the other direction: the producer owns the head, the consumer the tail.
   Node* freeHead_;
   Node* freeTail_;
+  // The producer's stack of free nodes, linked through `next`, the most recently used on top.
+  Node* spare_ = nullptr;
 
   std::atomic<size_t> queued_{0};
   std::atomic<uint64_t> arrivals_{0};
