@@ -26,9 +26,10 @@ using Clock = std::chrono::steady_clock;
 
 // How often a waiting thread looks at the clock and the cancel flag when nothing wakes it.
 constexpr std::chrono::milliseconds kPollInterval{50};
-// How often an idle thread looks for new audio, which arrives without a wake-up: a small part
-// of a 1024-frame buffer's 21 ms.
-constexpr std::chrono::milliseconds kAudioPollInterval{5};
+// How often an idle thread looks for new audio, which arrives without a wake-up. A couple of
+// buffers decoded at once cost less CPU than each on its own (the decoder's tables are still in
+// the cache), for a few tens of milliseconds on partial results.
+constexpr std::chrono::milliseconds kAudioPollInterval{50};
 
 std::atomic<int64_t> noAudioTimeoutMilliseconds{kNoAudioTimeout.count()};
 
