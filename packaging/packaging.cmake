@@ -46,10 +46,12 @@ set(CPACK_PACKAGE_VENDOR "speechline maintainers")
 set(CPACK_PACKAGE_CONTACT "speechline maintainers <maintainers@users.noreply.c-seed-9777d8e6.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "live speech-to-text on the command line, as JSON lines for a parent program")
-set(CPACK_STRIP_FILES ON)
 if(APPLE)
+  # Not stripped: the build signs the binary after linking, and stripping it afterwards would
+  # invalidate that signature, which an arm64 Mac enforces at launch (tests/apple checks this).
   set(CPACK_GENERATOR TGZ)
 else()
+  set(CPACK_STRIP_FILES ON)
   set(CPACK_GENERATOR DEB)
 endif()
 

@@ -3,9 +3,14 @@
 
 Each src/platform/apple/*.mm (or each file named on the command line) is compiled with
 clang's -fsyntax-only, ARC and blocks against the stub SDK headers in tools/apple_sdk_stub/,
-twice: with BOOL as on x86-64 (signed char) and as on arm64 (bool), since a block written
-for one may not match the SDK's declaration on the other. Prints clang's diagnostics and
-exits with 1 when any file fails, or when there is nothing to check.
+once for each slice of the macOS build: x86_64 at macOS 10.15 and arm64 at macOS 11. The
+Apple target makes clang honour the availability the stubs declare, so an API newer than the
+deployment target fails unless it is guarded with @available; it also gives BOOL its type
+for the slice (signed char on x86_64, bool on arm64), since a block written for one may not
+match the SDK's declaration on the other. The C++ library is Debian's libc++ (libc++-14-dev),
+which clang finds beside itself as Apple's clang does; the C library under it is the stub
+SDK's usr/include, so no header of the Linux system takes part. Prints clang's diagnostics
+and exits with 1 when any file fails, or when there is nothing to check.
 
     tests/apple/objc_type_check.py [--clang clang++] [file.mm ...]
 """
@@ -20,32 +25,33 @@ STUB_SDK = REPO / "tools" / "apple_sdk_stub"
 SOURCES = REPO / "src" / "platform" / "apple"
 
 FLAGS = [
-    "-x", "objective-c++", "-std=c++20", "-fobjc-arc", "-fblocks",
-    "-fobjc-runtime=macosx-11.0", "-fsyntax-only", "-Wall", "-Wextra", "-Werror",
+    "-x", "objective-c++", "-std=c++20", "-fobjc-arc", "-fblocks", "-fsyntax-only",
+    "-stdlib=libc++", "-Wall", "-Wextra", "-Werror",
+    "-Werror=unguarded-availability", "-Werror=unguarded-availability-new",
 ]
 
-# The stub's <objc/objc.h> picks BOOL by clang's predefined __OBJC_BOOL_IS_BOOL, as the SDK's does.
-BOOL_FLAVOURS = {
-    "x86-64": [],
-    "arm64": ["-U__OBJC_BOOL_IS_BOOL", "-D__OBJC_BOOL_IS_BOOL=1"],
+# The slices of the macOS build at their deployment targets, by the name of their architecture.
+TARGETS = {
+    "x86-64": "x86_64-apple-macos10.15",
+    "arm64": "arm64-apple-macos11",
 }
 
 
-def compile_command(clang, source, flavour):
+def compile_command(clang, source, target):
     # The SDK's headers are system headers on a Mac; so are the stubs here.
-    return [clang, *FLAGS, *BOOL_FLAVOURS[flavour],
+    return [clang, "-target", TARGETS[target], *FLAGS, "-isysroot", str(STUB_SDK),
             "-isystem", str(STUB_SDK), "-I", str(REPO / "src"), str(source)]
 
 
 def check(clang, sources):
-    """Returns a list of (source, flavour, diagnostics) for every compilation that failed."""
+    """Returns a list of (source, target, diagnostics) for every compilation that failed."""
     failures = []
     for source in sources:
-        for flavour in BOOL_FLAVOURS:
-            run = subprocess.run(compile_command(clang, source, flavour),
+        for target in TARGETS:
+            run = subprocess.run(compile_command(clang, source, target),
                                  capture_output=True, text=True)
             if run.returncode != 0:
-                failures.append((source, flavour, run.stdout + run.stderr))
+                failures.append((source, target, run.stdout + run.stderr))
     return failures
 
 
@@ -60,8 +66,8 @@ def main(argv=None):
         print(f"no Objective-C++ sources to check in {SOURCES}")
         return 1
     failures = check(args.clang, sources)
-    for source, flavour, diagnostics in failures:
-        print(f"FAILED {source} (BOOL as on {flavour}):\n{diagnostics}")
+    for source, target, diagnostics in failures:
+        print(f"FAILED {source} ({TARGETS[target]}):\n{diagnostics}")
     if not failures:
         for source in sources:
             print(f"ok {source.relative_to(REPO) if source.is_relative_to(REPO) else source}")

@@ -62,7 +62,7 @@ dispatch_source_t watch(int signalNumber, void (^handler)(void)) {
 }
 """
 
-# (mistake, text in CORRECT, replacement, a diagnostic it must produce, BOOL flavours that fail)
+# (mistake, text in CORRECT, replacement, a diagnostic it must produce, slices that fail)
 BOTH = {"x86-64", "arm64"}
 MISTAKES = [
     ("misspelled selector",
@@ -93,6 +93,10 @@ MISTAKES = [
     ("permission block taking bool instead of BOOL",
      "^(BOOL granted)", "^(bool granted)",
      "cannot initialize a parameter of type 'void (^ _Nonnull)(BOOL)'", {"x86-64"}),
+    # macOS 11 API: fine on arm64, which starts there, but not on x86-64 at 10.15.
+    ("API newer than the deployment target, unguarded",
+     "(void)result.bestTranscription", "(void)result.speechRecognitionMetadata",
+     "'speechRecognitionMetadata' is only available on macOS 11.0 or newer", {"x86-64"}),
 ]
 
 
@@ -108,16 +112,16 @@ class ObjcTypeCheckTest(unittest.TestCase):
 
     def test_correct_snippet_passes(self):
         failures = self.check(CORRECT)
-        self.assertEqual([], [(flavour, output) for _, flavour, output in failures])
+        self.assertEqual([], [(target, output) for _, target, output in failures])
 
     def test_each_mistake_fails_with_its_diagnostic(self):
         for mistake, text, replacement, diagnostic, failing in MISTAKES:
             with self.subTest(mistake):
                 self.assertEqual(1, CORRECT.count(text), "the table no longer matches CORRECT")
                 failures = self.check(CORRECT.replace(text, replacement))
-                self.assertEqual(failing, {flavour for _, flavour, _ in failures})
-                for _, flavour, output in failures:
-                    self.assertIn(diagnostic, output, flavour)
+                self.assertEqual(failing, {target for _, target, _ in failures})
+                for _, target, output in failures:
+                    self.assertIn(diagnostic, output, target)
 
     def test_nothing_to_check_is_a_failure(self):
         with mock.patch.object(objc_type_check, "SOURCES", pathlib.Path(self.directory.name)):

@@ -1,6 +1,5 @@
 // Stub of the SDK's <Foundation/NSObjCRuntime.h>, for type-checking the macOS backend on Linux.
-// Nullability is spelled _Nullable/_Nonnull: glibc's <sys/cdefs.h> defines __nonnull(params),
-// which clashes with the SDK's __nonnull spelling.
+// Nullability is spelled _Nullable/_Nonnull, which the SDK's __nullable/__nonnull stand for.
 #pragma once
 
 #include <objc/objc.h>
