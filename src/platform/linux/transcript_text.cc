@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace speechline {
@@ -12,115 +13,89 @@ namespace {
 enum class Kind { kZero, kSmall, kHundred, kThousand, kMillion, kA, kAnd };
 
 struct NumberWord {
-  std::string_view word;
   Kind kind;
   int64_t value;
   const char* suffix;  // set for an ordinal
 };
 
-constexpr auto kNumberWords = std::to_array<NumberWord>({
-    {"zero", Kind::kZero, 0, nullptr},
-    {"one", Kind::kSmall, 1, nullptr},
-    {"two", Kind::kSmall, 2, nullptr},
-    {"three", Kind::kSmall, 3, nullptr},
-    {"four", Kind::kSmall, 4, nullptr},
-    {"five", Kind::kSmall, 5, nullptr},
-    {"six", Kind::kSmall, 6, nullptr},
-    {"seven", Kind::kSmall, 7, nullptr},
-    {"eight", Kind::kSmall, 8, nullptr},
-    {"nine", Kind::kSmall, 9, nullptr},
-    {"ten", Kind::kSmall, 10, nullptr},
-    {"eleven", Kind::kSmall, 11, nullptr},
-    {"twelve", Kind::kSmall, 12, nullptr},
-    {"thirteen", Kind::kSmall, 13, nullptr},
-    {"fourteen", Kind::kSmall, 14, nullptr},
-    {"fifteen", Kind::kSmall, 15, nullptr},
-    {"sixteen", Kind::kSmall, 16, nullptr},
-    {"seventeen", Kind::kSmall, 17, nullptr},
-    {"eighteen", Kind::kSmall, 18, nullptr},
-    {"nineteen", Kind::kSmall, 19, nullptr},
-    {"twenty", Kind::kSmall, 20, nullptr},
-    {"thirty", Kind::kSmall, 30, nullptr},
-    {"forty", Kind::kSmall, 40, nullptr},
-    {"fifty", Kind::kSmall, 50, nullptr},
-    {"sixty", Kind::kSmall, 60, nullptr},
-    {"seventy", Kind::kSmall, 70, nullptr},
-    {"eighty", Kind::kSmall, 80, nullptr},
-    {"ninety", Kind::kSmall, 90, nullptr},
-    {"hundred", Kind::kHundred, 100, nullptr},
-    {"thousand", Kind::kThousand, 1000, nullptr},
-    {"million", Kind::kMillion, 1000000, nullptr},
-    {"first", Kind::kSmall, 1, "st"},
-    {"second", Kind::kSmall, 2, "nd"},
-    {"third", Kind::kSmall, 3, "rd"},
-    {"fourth", Kind::kSmall, 4, "th"},
-    {"fifth", Kind::kSmall, 5, "th"},
-    {"sixth", Kind::kSmall, 6, "th"},
-    {"seventh", Kind::kSmall, 7, "th"},
-    {"eighth", Kind::kSmall, 8, "th"},
-    {"ninth", Kind::kSmall, 9, "th"},
-    {"tenth", Kind::kSmall, 10, "th"},
-    {"eleventh", Kind::kSmall, 11, "th"},
-    {"twelfth", Kind::kSmall, 12, "th"},
-    {"thirteenth", Kind::kSmall, 13, "th"},
-    {"fourteenth", Kind::kSmall, 14, "th"},
-    {"fifteenth", Kind::kSmall, 15, "th"},
-    {"sixteenth", Kind::kSmall, 16, "th"},
-    {"seventeenth", Kind::kSmall, 17, "th"},
-    {"eighteenth", Kind::kSmall, 18, "th"},
-    {"nineteenth", Kind::kSmall, 19, "th"},
-    {"twentieth", Kind::kSmall, 20, "th"},
-    {"thirtieth", Kind::kSmall, 30, "th"},
-    {"fortieth", Kind::kSmall, 40, "th"},
-    {"fiftieth", Kind::kSmall, 50, "th"},
-    {"sixtieth", Kind::kSmall, 60, "th"},
-    {"seventieth", Kind::kSmall, 70, "th"},
-    {"eightieth", Kind::kSmall, 80, "th"},
-    {"ninetieth", Kind::kSmall, 90, "th"},
-    {"hundredth", Kind::kHundred, 100, "th"},
-    {"thousandth", Kind::kThousand, 1000, "th"},
-    {"millionth", Kind::kMillion, 1000000, "th"},
-});
+// Indexed by value: the units and teens, then the tens by their first digit.
+constexpr std::array<std::string_view, 20> kUnits = {
+    "zero",     "one",     "two",     "three",     "four",     "five",    "six",
+    "seven",    "eight",   "nine",    "ten",       "eleven",   "twelve",  "thirteen",
+    "fourteen", "fifteen", "sixteen", "seventeen", "eighteen", "nineteen"};
+constexpr std::array<std::string_view, 20> kUnitOrdinals = {
+    "",           "first",     "second",    "third",       "fourth",     "fifth",     "sixth",
+    "seventh",    "eighth",    "ninth",     "tenth",       "eleventh",   "twelfth",   "thirteenth",
+    "fourteenth", "fifteenth", "sixteenth", "seventeenth", "eighteenth", "nineteenth"};
+constexpr std::array<std::string_view, 10> kTens = {
+    "", "", "twenty", "thirty", "forty", "fifty", "sixty", "seventy", "eighty", "ninety"};
+constexpr std::array<std::string_view, 10> kTensOrdinals = {
+    "",         "",         "twentieth",  "thirtieth", "fortieth",
+    "fiftieth", "sixtieth", "seventieth", "eightieth", "ninetieth"};
 
-constexpr NumberWord kArticle{"a", Kind::kA, 1, nullptr};
-constexpr NumberWord kJoiningAnd{"and", Kind::kAnd, 0, nullptr};
+struct Scale {
+  std::string_view name;
+  std::string_view ordinal;
+  Kind kind;
+  int64_t value;
+};
+constexpr std::array<Scale, 3> kScales = {{{"hundred", "hundredth", Kind::kHundred, 100},
+                                           {"thousand", "thousandth", Kind::kThousand, 1000},
+                                           {"million", "millionth", Kind::kMillion, 1000000}}};
 
-const NumberWord* findNumberWord(std::string_view word) {
-  for (const NumberWord& entry : kNumberWords) {
-    if (entry.word == word) return &entry;
+constexpr NumberWord kArticle{Kind::kA, 1, nullptr};
+constexpr NumberWord kJoiningAnd{Kind::kAnd, 0, nullptr};
+
+std::optional<NumberWord> findNumberWord(std::string_view word) {
+  if (word.empty()) return std::nullopt;
+  if (word == "zero") return NumberWord{Kind::kZero, 0, nullptr};
+  for (int64_t value = 1; value < 20; ++value) {
+    if (word == kUnits[value]) return NumberWord{Kind::kSmall, value, nullptr};
+    if (word == kUnitOrdinals[value]) {
+      const char* suffix = value == 1 ? "st" : value == 2 ? "nd" : value == 3 ? "rd" : "th";
+      return NumberWord{Kind::kSmall, value, suffix};
+    }
   }
-  return nullptr;
+  for (int64_t tens = 2; tens < 10; ++tens) {
+    if (word == kTens[tens]) return NumberWord{Kind::kSmall, tens * 10, nullptr};
+    if (word == kTensOrdinals[tens]) return NumberWord{Kind::kSmall, tens * 10, "th"};
+  }
+  for (const Scale& scale : kScales) {
+    if (word == scale.name) return NumberWord{scale.kind, scale.value, nullptr};
+    if (word == scale.ordinal) return NumberWord{scale.kind, scale.value, "th"};
+  }
+  return std::nullopt;
 }
 
 // The number words of one recognizer word: itself, or each part of a hyphenated compound made
 // only of number words ("twenty-five"). Empty for any other word; "one-third" becomes the run
 // "one third", which is not a number and so stays as written.
-std::vector<const NumberWord*> numberWordsOf(std::string_view word) {
-  std::vector<const NumberWord*> parts;
+std::vector<NumberWord> numberWordsOf(std::string_view word) {
+  std::vector<NumberWord> parts;
   for (size_t start = 0;;) {
     const size_t end = word.find('-', start);
-    const NumberWord* part = findNumberWord(word.substr(start, end - start));
+    const std::optional<NumberWord> part = findNumberWord(word.substr(start, end - start));
     if (!part) return {};
-    parts.push_back(part);
+    parts.push_back(*part);
     if (end == std::string_view::npos) return parts;
     start = end + 1;
   }
 }
 
-bool isCardinalScale(const NumberWord* word) {
-  return !word->suffix && (word->kind == Kind::kHundred || word->kind == Kind::kThousand ||
-                           word->kind == Kind::kMillion);
+bool isCardinalScale(const NumberWord& word) {
+  return !word.suffix && (word.kind == Kind::kHundred || word.kind == Kind::kThousand ||
+                          word.kind == Kind::kMillion);
 }
 
 // Reads a run of number words as one number, or nothing if it is not one.
 class NumberReader {
  public:
-  explicit NumberReader(std::span<const NumberWord* const> run) : run_(run) {}
+  explicit NumberReader(std::span<const NumberWord> run) : run_(run) {}
 
   std::optional<int64_t> read() {
     // Only the last word may be an ordinal.
     for (size_t i = 0; i + 1 < run_.size(); ++i) {
-      if (run_[i]->suffix) return std::nullopt;
+      if (run_[i].suffix) return std::nullopt;
     }
     int64_t total = 0;
     int64_t lastScale = 0;
@@ -153,7 +128,7 @@ class NumberReader {
         if (done()) return total + *group;
         return std::nullopt;
       }
-      const int64_t scale = run_[next_++]->value;
+      const int64_t scale = run_[next_++].value;
       if (leadingHundreds || (lastScale && scale >= lastScale)) return std::nullopt;
       total += *group * scale;
       lastScale = scale;
@@ -169,21 +144,21 @@ class NumberReader {
   }
 
  private:
-  bool at(Kind kind) const { return next_ < run_.size() && run_[next_]->kind == kind; }
+  bool at(Kind kind) const { return next_ < run_.size() && run_[next_].kind == kind; }
   bool done() const { return next_ == run_.size(); }
 
   // 1 to 99: a unit, a teen, a tens word, or a tens word and a unit.
   std::optional<int64_t> small() {
     if (!at(Kind::kSmall)) return std::nullopt;
-    const NumberWord* first = run_[next_++];
-    int64_t value = first->value;
-    if (value >= 20 && !first->suffix && at(Kind::kSmall) && run_[next_]->value < 10) {
-      value += run_[next_++]->value;
+    const NumberWord& first = run_[next_++];
+    int64_t value = first.value;
+    if (value >= 20 && !first.suffix && at(Kind::kSmall) && run_[next_].value < 10) {
+      value += run_[next_++].value;
     }
     return value;
   }
 
-  std::span<const NumberWord* const> run_;
+  std::span<const NumberWord> run_;
   size_t next_ = 0;
 };
 
@@ -210,17 +185,17 @@ bool isEnglishLocale(std::string_view localeIdentifier) {
 
 std::string formatEnglishTranscript(std::span<const std::string> words) {
   // The number words of each word; "a" and "and" count only where they join a number.
-  std::vector<std::vector<const NumberWord*>> parts(words.size());
+  std::vector<std::vector<NumberWord>> parts(words.size());
   for (size_t i = 0; i < words.size(); ++i) parts[i] = numberWordsOf(words[i]);
   for (size_t i = 0; i + 1 < words.size(); ++i) {
     if (words[i] == "a" && !parts[i + 1].empty() && isCardinalScale(parts[i + 1].front())) {
-      parts[i] = {&kArticle};
+      parts[i] = {kArticle};
     }
   }
   for (size_t i = 1; i + 1 < words.size(); ++i) {
     if (words[i] == "and" && !parts[i - 1].empty() && isCardinalScale(parts[i - 1].back()) &&
         !parts[i + 1].empty()) {
-      parts[i] = {&kJoiningAnd};
+      parts[i] = {kJoiningAnd};
     }
   }
 
@@ -229,7 +204,7 @@ std::string formatEnglishTranscript(std::span<const std::string> words) {
     if (!text.empty()) text.push_back(' ');
     text += word;
   };
-  std::vector<const NumberWord*> run;
+  std::vector<NumberWord> run;
   for (size_t begin = 0, end = 0; begin < words.size(); begin = end) {
     run.clear();
     for (end = begin; end < words.size() && !parts[end].empty(); ++end) {
@@ -238,7 +213,7 @@ std::string formatEnglishTranscript(std::span<const std::string> words) {
     const std::optional<int64_t> value = run.empty() ? std::nullopt : NumberReader(run).read();
     // Every number of more than one word is at least 21, so the value alone decides.
     if (value && *value >= 10) {
-      append(std::to_string(*value) + (run.back()->suffix ? run.back()->suffix : ""));
+      append(std::to_string(*value) + (run.back().suffix ? run.back().suffix : ""));
       continue;
     }
     end = std::max(end, begin + 1);
