@@ -24,12 +24,12 @@ class PrivatePulseServer {
   // followed by its arguments). Returns false if it did not come up.
   bool start(const std::vector<std::string>& modules);
 
-  // Starts the daemon laid out like a desktop: the default sink `speakers` (its monitor is what
-  // the speakers play) and the default source `mic`, made by plugMicrophone("mic", micFormat).
+  // Starts the daemon laid out like a desktop: the default sink `speakers` and, as the default
+  // source, the microphone `mic` of plugMicrophone("mic", micFormat).
   bool startDesktop(const std::string& micFormat);
 
-  // Adds a microphone, a real source (not a monitor) named `name` that records what is played
-  // into the sink `<name>wire`, whose sample spec `format` gives ("rate=16000 channels=1").
+  // Adds a source `name`, not a monitor, that records what is played into the sink `<name>wire`
+  // of sample spec `format` ("rate=16000 channels=1").
   bool plugMicrophone(const std::string& name, const std::string& format);
 
   // Sends `signal` to the daemon.
