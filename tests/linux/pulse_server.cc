@@ -40,6 +40,8 @@ PrivatePulseServer::PrivatePulseServer() {
   unsetenv("PULSE_SERVER");
   unsetenv("PULSE_RUNTIME_PATH");
   unsetenv("PULSE_COOKIE");
+  unsetenv("PULSE_SOURCE");
+  unsetenv("PULSE_SINK");
   unsetenv("DISPLAY");
 }
 
@@ -63,6 +65,20 @@ bool PrivatePulseServer::start(const std::vector<std::string>& modules) {
   if (std::system(command.c_str()) != 0) return false;
   daemon_ = static_cast<pid_t>(std::atol(readFile(directory_ + "/pulse/pid").c_str()));
   return daemon_ > 0;
+}
+
+bool PrivatePulseServer::startDesktop(const std::string& micFormat) {
+  return start({"module-null-sink sink_name=speakers norewinds=1"}) &&
+         plugMicrophone("mic", micFormat) && pactl("set-default-sink speakers") &&
+         pactl("set-default-source mic");
+}
+
+bool PrivatePulseServer::plugMicrophone(const std::string& name, const std::string& format) {
+  // Without norewinds the first audio of a null sink's monitor can take two seconds.
+  return pactl("load-module module-null-sink sink_name=" + name + "wire " + format +
+               " norewinds=1") &&
+         pactl("load-module module-remap-source master=" + name +
+               "wire.monitor source_name=" + name);
 }
 
 void PrivatePulseServer::signalDaemon(int signal) {

@@ -24,6 +24,14 @@ class PrivatePulseServer {
   // followed by its arguments). Returns false if it did not come up.
   bool start(const std::vector<std::string>& modules);
 
+  // Starts the daemon laid out like a desktop: the default sink `speakers` and, as the default
+  // source, the microphone `mic` of plugMicrophone("mic", micFormat).
+  bool startDesktop(const std::string& micFormat);
+
+  // Adds a source `name`, not a monitor, that records what is played into the sink `<name>wire`
+  // of sample spec `format` ("rate=16000 channels=1").
+  bool plugMicrophone(const std::string& name, const std::string& format);
+
   // Sends `signal` to the daemon.
   void signalDaemon(int signal);
 

@@ -7,6 +7,7 @@
 #include "platform/audio_engine.h"
 #include "platform/linux/frame_assembler.h"
 #include "platform/linux/pulse_connection.h"
+#include "platform/linux/stream_source_check.h"
 
 namespace speechline {
 namespace {
@@ -28,8 +29,9 @@ class PulseInputNode : public AudioInputNode {
     const pa_usec_t deadline = serverDeadline();
     int error = PA_OK;
     if (!connection_.connect(deadline, &error)) return {};
-    const std::optional<PulseSourceInfo> source = connection_.defaultSource(deadline, &error);
-    if (!source) return {};
+    const std::optional<PulseSourceInfo> source = connection_.routedSource(deadline, &error);
+    // With no microphone, PulseAudio routes a record stream to the speakers' monitor.
+    if (!source || source->monitor) return {};
     return {static_cast<double>(source->sampleSpec.rate), source->sampleSpec.channels};
   }
 
@@ -91,8 +93,12 @@ class PulseEngine : public AudioEngine {
  private:
   bool openStream(pa_usec_t deadline, int* error) {
     if (!connection_.connect(deadline, error)) return false;
-    const std::optional<PulseSourceInfo> source = connection_.defaultSource(deadline, error);
+    const std::optional<PulseSourceInfo> source = connection_.routedSource(deadline, error);
     if (!source) return false;
+    if (source->monitor) {
+      *error = PA_ERR_NOENTITY;
+      return false;
+    }
 
     pa_sample_spec sampleSpec = source->sampleSpec;
     sampleSpec.format = PA_SAMPLE_FLOAT32NE;
@@ -106,13 +112,18 @@ class PulseEngine : public AudioEngine {
     const uint32_t frames = inputNode_.bufferFrames();
     assembler_.reset(frames, sampleSpec.channels);
     streamFormat_ = {static_cast<double>(sampleSpec.rate), sampleSpec.channels};
-    framesDelivered_ = 0;
+    frameBytes_ = pa_frame_size(&sampleSpec);
+    bytesRead_ = 0;
     pa_stream_set_state_callback(
         stream_,
-        [](pa_stream*, void* mainloop) {
-          pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
+        [](pa_stream* stream, void* engine) {
+          static_cast<PulseEngine*>(engine)->stateChanged(stream);
         },
-        connection_.mainloop());
+        this);
+    pa_stream_set_moved_callback(
+        stream_,
+        [](pa_stream* stream, void* engine) { static_cast<PulseEngine*>(engine)->moved(stream); },
+        this);
     pa_stream_set_read_callback(
         stream_,
         [](pa_stream* stream, size_t, void* engine) {
@@ -124,13 +135,20 @@ class PulseEngine : public AudioEngine {
     attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<uint32_t>(-1);
     // Without it the server may hand out audio in bursts of up to two seconds.
     attributes.fragsize = static_cast<uint32_t>(frames * pa_frame_size(&sampleSpec));
-    if (pa_stream_connect_record(stream_, source->name.c_str(), &attributes,
-                                 PA_STREAM_ADJUST_LATENCY) < 0) {
+    // No device name: the server routes the stream, and moves it to a microphone plugged in
+    // later (PipeWire would pin a stream that names its source).
+    if (pa_stream_connect_record(stream_, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
       *error = pa_context_errno(context);
       return false;
     }
+    // Ready means ready to deliver: the first check of its source has answered too.
     const bool settled = connection_.waitUntil(
-        [this] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; }, deadline);
+        [this] {
+          const pa_stream_state_t state = pa_stream_get_state(stream_);
+          return state != PA_STREAM_CREATING &&
+                 (state != PA_STREAM_READY || !sourceCheck_.pending());
+        },
+        deadline);
     if (!settled) {
       *error = PA_ERR_TIMEOUT;
       return false;
@@ -144,23 +162,48 @@ class PulseEngine : public AudioEngine {
   // Under the lock.
   void closeStream() {
     if (!stream_) return;
+    sourceCheck_.cancel();
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_moved_callback(stream_, nullptr, nullptr);
     if (pa_stream_get_state(stream_) == PA_STREAM_READY) pa_stream_disconnect(stream_);
     pa_stream_unref(stream_);
     stream_ = nullptr;
   }
 
-  // On the loop's thread, under the lock. Must not block; allocates nothing.
+  // The callbacks below run on the loop's thread, under the lock.
+
+  void stateChanged(pa_stream* stream) {
+    if (pa_stream_get_state(stream) == PA_STREAM_READY) {
+      sourceCheck_.start(stream, connection_.mainloop());
+    }
+    pa_threaded_mainloop_signal(connection_.mainloop(), 0);
+  }
+
+  // The server moved the stream (its source went away, or another became the default): nothing
+  // more is delivered until the new source is known not to be a monitor.
+  void moved(pa_stream* stream) {
+    assembler_.clear();
+    sourceCheck_.start(stream, connection_.mainloop());
+  }
+
+  // Must not block; allocates nothing.
   void readAvailable(pa_stream* stream) {
     while (pa_stream_readable_size(stream) > 0) {
       const void* data = nullptr;
       size_t size = 0;
       if (pa_stream_peek(stream, &data, &size) < 0 || size == 0) return;
+      if (!sourceCheck_.onMicrophone()) {
+        bytesRead_ += static_cast<int64_t>(size);
+        pa_stream_drop(stream);
+        continue;
+      }
       // A null `data` is a hole in the recording, taken as silence.
       const char* bytes = static_cast<const char*>(data);
       for (size_t used = 0; used < size;) {
-        used += assembler_.append(bytes ? bytes + used : nullptr, size - used);
+        const size_t taken = assembler_.append(bytes ? bytes + used : nullptr, size - used);
+        used += taken;
+        bytesRead_ += static_cast<int64_t>(taken);
         if (assembler_.full()) deliverBlock();
       }
       pa_stream_drop(stream);
@@ -170,9 +213,11 @@ class PulseEngine : public AudioEngine {
   void deliverBlock() {
     if (const AudioNodeTapBlock& tap = inputNode_.tap()) {
       const AudioPCMBuffer buffer(assembler_.samples(), assembler_.framesPerBlock(), streamFormat_);
-      tap(buffer, AudioTime{framesDelivered_, streamFormat_.sampleRate});
+      // The block's place in the stream, counting what was dropped before it.
+      const int64_t firstFrame =
+          bytesRead_ / static_cast<int64_t>(frameBytes_) - assembler_.framesPerBlock();
+      tap(buffer, AudioTime{firstFrame, streamFormat_.sampleRate});
     }
-    framesDelivered_ += assembler_.framesPerBlock();
     assembler_.clear();
   }
 
@@ -182,8 +227,10 @@ class PulseEngine : public AudioEngine {
   pa_stream* stream_ = nullptr;
   // Used by the loop's thread while the stream runs.
   FrameAssembler assembler_;
+  StreamSourceCheck sourceCheck_;
   AudioFormat streamFormat_;
-  int64_t framesDelivered_ = 0;
+  size_t frameBytes_ = 0;
+  int64_t bytesRead_ = 0;
 };
 
 }  // namespace

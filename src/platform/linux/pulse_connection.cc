@@ -1,5 +1,7 @@
 #include "platform/linux/pulse_connection.h"
 
+#include <cstdlib>
+
 namespace speechline {
 namespace {
 
@@ -79,18 +81,21 @@ bool PulseConnection::connect(pa_usec_t deadline, int* error) {
   return false;
 }
 
-std::optional<PulseSourceInfo> PulseConnection::defaultSource(pa_usec_t deadline, int* error) {
+std::optional<PulseSourceInfo> PulseConnection::routedSource(pa_usec_t deadline, int* error) {
+  // Even an empty value counts: libpulse then asks for a source named "", which is refused.
+  const char* named = std::getenv("PULSE_SOURCE");
   struct Query {
     pa_threaded_mainloop* mainloop;
     bool ended;
     std::optional<PulseSourceInfo> source;
   } query{mainloop_, false, std::nullopt};
   pa_operation* operation = pa_context_get_source_info_by_name(
-      context_, "@DEFAULT_SOURCE@",
+      context_, named ? named : "@DEFAULT_SOURCE@",
       [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
         auto* query = static_cast<Query*>(userdata);
         if (eol == 0 && info) {
-          query->source = PulseSourceInfo{info->name, info->sample_spec, info->channel_map};
+          query->source = PulseSourceInfo{info->sample_spec, info->channel_map,
+                                          info->monitor_of_sink != PA_INVALID_INDEX};
           return;
         }
         query->ended = true;

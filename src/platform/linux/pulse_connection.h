@@ -4,15 +4,15 @@
 
 #include <functional>
 #include <optional>
-#include <string>
 
 namespace speechline {
 
 // A source as the server describes it.
 struct PulseSourceInfo {
-  std::string name;
   pa_sample_spec sampleSpec;
   pa_channel_map channelMap;
+  // A monitor records what a sink plays (the speakers); it is never a microphone.
+  bool monitor;
 };
 
 // One connection to the PulseAudio server, driven by its own threaded main loop. Created idle.
@@ -47,9 +47,11 @@ class PulseConnection {
   // Connects unless connected. On failure returns false with a PA_ERR_* code in `*error`.
   bool connect(pa_usec_t deadline, int* error);
 
-  // The server's current default source; on failure nullopt with a PA_ERR_* code in `*error`
-  // (PA_ERR_NOENTITY when there is none). Needs a connection.
-  std::optional<PulseSourceInfo> defaultSource(pa_usec_t deadline, int* error);
+  // The source that a record stream connected without a device name goes to: the one that
+  // PULSE_SOURCE names (libpulse reads it for such a stream), else the server's current default
+  // source. On failure nullopt with a PA_ERR_* code in `*error` (PA_ERR_NOENTITY when there is
+  // no such source). Needs a connection.
+  std::optional<PulseSourceInfo> routedSource(pa_usec_t deadline, int* error);
 
   // Waits, letting the loop run, until `done` returns true (then true) or `deadline` passes
   // (then false). Callbacks wake the wait with pa_threaded_mainloop_signal(mainloop(), 0).
