@@ -47,6 +47,8 @@ int main(int argc, char** argv) {
   terminateSource = makeStoppingSource(SIGTERM);
 
   speechInput->start();
-  runMainLoop();
+  // The loop returns only when it cannot go on, and that ends the run as a failed recognition
+  // (the process never returns from here into static destructors under running threads).
+  speechInput->failRecognition(runMainLoop());
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace speechline {
 
@@ -26,7 +27,9 @@ class SignalSource {
 };
 
 // Runs the main loop on the main thread: queued work and signal handlers. Returns only if the
-// loop cannot go on.
-void runMainLoop();
+// loop cannot go on, with a description of why for a person (the system's own text where
+// there is one). A main loop that cannot even be set up ends the process with status 1 when
+// it is first used, before anything is written.
+std::string runMainLoop();
 
 }  // namespace speechline

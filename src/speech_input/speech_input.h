@@ -25,6 +25,10 @@ class SpeechInput : public std::enable_shared_from_this<SpeechInput> {
   // `exitCode`. A call after the first returns at once.
   void stop(int exitCode = 0);
 
+  // Ends a running recognition as failed: writes "recognition_failed" with `description`, then
+  // stops with exit code 1. Does nothing once a stop has begun.
+  void failRecognition(const std::string& description);
+
   // The result handler that start() gives the recognition task.
   static void handleRecognition(const std::weak_ptr<SpeechInput>& weakSpeechInput,
                                 const SpeechRecognitionResult* result,

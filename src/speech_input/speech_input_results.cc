@@ -15,10 +15,13 @@ void SpeechInput::handleRecognition(const std::weak_ptr<SpeechInput>& weakSpeech
         {{"type", "result"}, {"text", result->formattedString}, {"isFinal", result->isFinal}}});
     if (result->isFinal) speechInput->stop(0);
   }
-  if (error) {
-    emitError("recognition_failed", error->localizedDescription);
-    speechInput->stop(1);
-  }
+  if (error) speechInput->failRecognition(error->localizedDescription);
+}
+
+void SpeechInput::failRecognition(const std::string& description) {
+  if (didStop) return;
+  emitError("recognition_failed", description);
+  stop(1);
 }
 
 }  // namespace speechline

@@ -47,24 +47,33 @@ TEST(AudioQueueTest, CarriesEveryBufferInOrderAcrossThreads) {
   EXPECT_GE(queue.arrivals(), static_cast<uint64_t>(kBuffers));
 }
 
-TEST(AudioQueueTest, DropsWhatItCannotHoldButCountsEveryArrival) {
-  AudioQueue queue;
-  const std::vector<float> samples(8, 0.5f);
-  for (size_t i = 0; i < AudioQueue::kCapacity; ++i) {
-    ASSERT_TRUE(queue.push(samples.data(), 4, kStereo));
+TEST(AudioQueueTest, HoldsAudioUpToItsBoundThenRefusesItAndSaysSo) {
+  const struct {
+    AudioQueueBound bound;
+    AudioFormat format;
+    size_t held;  // 1024-frame buffers
+  } cases[] = {
+      {{std::chrono::milliseconds(100)}, kStereo, 4},  // 85 ms fit, 107 ms do not
+      {{}, kStereo, 2812},                             // 60 s come first
+      {{}, AudioFormat{48000, 6}, 2730},               // 64 MiB come first, at 58 s
+  };
+  for (const auto& c : cases) {
+    AudioQueue queue(c.bound);  // and a consumer that has stalled
+    const std::vector<float> samples(1024 * c.format.channelCount, 0.5f);
+    EXPECT_FALSE(queue.push(nullptr, 1024, c.format));
+    EXPECT_FALSE(queue.push(samples.data(), 0, c.format));
+    EXPECT_FALSE(queue.push(samples.data(), 1024, AudioFormat{48000, 0}));
+    EXPECT_FALSE(queue.overflowed()) << "an empty buffer loses nothing";
+    size_t accepted = 0;
+    while (accepted <= c.held && queue.push(samples.data(), 1024, c.format)) ++accepted;
+    EXPECT_EQ(accepted, c.held);
+    EXPECT_TRUE(queue.overflowed());
+    size_t held = 0;  // everything it took
+    for (; queue.front() != nullptr; queue.pop()) ++held;
+    EXPECT_EQ(held, c.held);
+    EXPECT_TRUE(queue.overflowed()) << "the loss stays known";
+    EXPECT_EQ(queue.arrivals(), c.held + 4);
   }
-  EXPECT_FALSE(queue.push(samples.data(), 4, kStereo));
-  EXPECT_FALSE(queue.push(nullptr, 4, kStereo));
-  EXPECT_FALSE(queue.push(samples.data(), 0, kStereo));
-  EXPECT_FALSE(queue.push(samples.data(), 4, AudioFormat{48000, 0}));
-  EXPECT_EQ(queue.arrivals(), AudioQueue::kCapacity + 4);
-
-  // Room again once the consumer has taken a block.
-  queue.pop();
-  EXPECT_TRUE(queue.push(samples.data(), 4, kStereo));
-  size_t held = 0;
-  for (; queue.front() != nullptr; queue.pop()) ++held;
-  EXPECT_EQ(held, AudioQueue::kCapacity);
 }
 
 TEST(AudioQueueTest, KeepsReusingTheSameFewBlocksWhileTheConsumerKeepsUp) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -17,14 +18,19 @@ namespace {
 namespace fs = std::filesystem;
 
 // Creates `entries` under `folder`: a file, a folder when the name ends in '/', a dangling
-// symbolic link when it starts with '@'.
+// symbolic link when it starts with '@', a FIFO when with '|'.
 void populate(const fs::path& folder, const std::vector<std::string>& entries) {
   for (const std::string& entry : entries) {
+    const fs::path special = folder / entry.substr(1);
     if (entry.back() == '/') {
       fs::create_directories(folder / entry);
-    } else if (entry.front() == '@') {
-      fs::create_directories(folder);
-      fs::create_symlink(folder / "nowhere", folder / entry.substr(1));
+    } else if (entry.front() == '@' || entry.front() == '|') {
+      fs::create_directories(special.parent_path());
+      if (entry.front() == '@') {
+        fs::create_symlink(folder / "nowhere", special);
+      } else {
+        ASSERT_EQ(mkfifo(special.c_str(), 0644), 0);
+      }
     } else {
       fs::create_directories((folder / entry).parent_path());
       std::ofstream(folder / entry) << "x";
@@ -128,6 +134,11 @@ TEST_F(ModelLocatorTest, FindsTheThreePartsOrReportsTheMissingOne) {
       {{"m/mdef", "xx.lm.bin", "xx.dict/"}, "m", "xx.lm.bin", ""},
       {{"m/mdef", "@xx.lm.bin", "xx.dict"}, "m", "", "xx.dict"},
       {{"m/mdef/", "xx.lm.bin", "xx.dict"}, "", "xx.lm.bin", "xx.dict"},
+      // Opened, a FIFO would wait for a writer for ever; no part may hold anything but files.
+      {{"m/mdef", "xx.lm.bin", "|xx.dict"}, "m", "xx.lm.bin", ""},
+      {{"m/mdef", "|m/means", "xx.lm.bin", "xx.dict"}, "", "xx.lm.bin", "xx.dict"},
+      {{"m/mdef", "m/means/", "xx.lm.bin", "xx.dict"}, "", "xx.lm.bin", "xx.dict"},
+      {{"m/mdef", "@m/sendump", "xx.lm.bin", "xx.dict"}, "", "xx.lm.bin", "xx.dict"},
       {{}, "", "", ""},
   };
   int index = 0;

@@ -343,6 +343,16 @@ TEST_F(PocketSphinxRecognitionTest, FailsWhenNoAudioArrivesForTheTimeout) {
   EXPECT_GE(deliveries[0].at - lastAudio, milliseconds(400));
 }
 
+TEST_F(PocketSphinxRecognitionTest, FailsOnceTheDecoderFallsAMinuteBehind) {
+  // More than a minute of audio at once, while the model loads: the queue must turn some away.
+  start({}, /*silenceSeconds=*/61, /*realTime=*/false);
+  ASSERT_TRUE(log_->waitFor());
+  const std::vector<Delivery> deliveries = log_->deliveries();
+  ASSERT_EQ(deliveries.size(), 1u);
+  EXPECT_EQ(deliveries[0].error.value_or(""),
+            "Recognition fell too far behind the incoming audio.");
+}
+
 TEST(BrokenModelTest, ReportsAModelThatCannotBeLoaded) {
   const ModelParts english = findModelParts(kEnglishModel);
   std::string means(1000, '\0');

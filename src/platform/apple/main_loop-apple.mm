@@ -48,10 +48,11 @@ std::shared_ptr<SignalSource> SignalSource::makeSignalSource(int signalNumber) {
   return std::make_shared<DispatchSignalSource>(signalNumber);
 }
 
-void runMainLoop() {
+std::string runMainLoop() {
   // The main run loop serves the main queue, and with it the signal handlers and the
   // recognizer's results. It runs for the rest of the process.
   [[NSRunLoop mainRunLoop] run];
+  return "The main run loop stopped.";
 }
 
 }  // namespace speechline

@@ -6,11 +6,14 @@
 
 namespace speechline {
 
-AudioQueue::AudioQueue()
+AudioQueue::AudioQueue(AudioQueueBound bound)
     : filledHead_(newPreparedNode()),
       filledTail_(filledHead_),
       freeHead_(newPreparedNode()),
       freeTail_(freeHead_),
+      bound_{static_cast<uint64_t>(
+                 std::chrono::duration_cast<std::chrono::microseconds>(bound.duration).count()),
+             bound.bytes},
       wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   for (size_t i = 0; i < kPreparedBlocks; ++i) {
     Node* node = newPreparedNode();
@@ -35,7 +38,16 @@ bool AudioQueue::push(const float* interleavedSamples, uint32_t frameLength, Aud
   if (interleavedSamples == nullptr || frameLength == 0 || format.channelCount == 0) {
     return false;
   }
-  if (queued_.load(std::memory_order_relaxed) >= kCapacity) return false;
+  const Size size = sizeOf(frameLength, format);
+  if (queuedMicroseconds_.load(std::memory_order_relaxed) + size.microseconds >
+          bound_.microseconds ||
+      queuedBytes_.load(std::memory_order_relaxed) + size.bytes > bound_.bytes) {
+    overflowed_.store(true, std::memory_order_release);
+    return false;
+  }
+  // Counted before the block can be popped, so the totals never go below zero.
+  queuedMicroseconds_.fetch_add(size.microseconds, std::memory_order_relaxed);
+  queuedBytes_.fetch_add(size.bytes, std::memory_order_relaxed);
 
   Node* node = takeFreeNode();
   node->block.samples.assign(interleavedSamples,
@@ -45,7 +57,6 @@ bool AudioQueue::push(const float* interleavedSamples, uint32_t frameLength, Aud
   node->next.store(nullptr, std::memory_order_relaxed);
   filledTail_->next.store(node, std::memory_order_release);
   filledTail_ = node;
-  queued_.fetch_add(1, std::memory_order_relaxed);
   return true;
 }
 
@@ -59,8 +70,16 @@ void AudioQueue::pop() {
   if (next == nullptr) return;
   Node* used = filledHead_;
   filledHead_ = next;
-  queued_.fetch_sub(1, std::memory_order_relaxed);
+  const Size size = sizeOf(next->block.frameLength, next->block.format);
+  queuedMicroseconds_.fetch_sub(size.microseconds, std::memory_order_relaxed);
+  queuedBytes_.fetch_sub(size.bytes, std::memory_order_relaxed);
   recycle(used);
+}
+
+AudioQueue::Size AudioQueue::sizeOf(uint32_t frameLength, AudioFormat format) {
+  const uint64_t microseconds =
+      format.sampleRate > 0 ? static_cast<uint64_t>(frameLength * 1e6 / format.sampleRate) : 0;
+  return {microseconds, uint64_t{frameLength} * format.channelCount * sizeof(float)};
 }
 
 AudioQueue::Node* AudioQueue::newPreparedNode() {

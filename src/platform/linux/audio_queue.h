@@ -9,6 +9,13 @@
 
 namespace speechline {
 
+// How much audio may wait at once: enough for a decoder that falls behind for a while, not so
+// much that a stalled one holds the machine's memory.
+struct AudioQueueBound {
+  std::chrono::milliseconds duration{60000};
+  size_t bytes = size_t{64} << 20;  // of samples
+};
+
 // One appended buffer, copied.
 struct AudioBlock {
   std::vector<float> samples;  // interleaved by channel
@@ -24,20 +31,17 @@ struct AudioBlock {
 // cost the audio thread tens of microseconds.
 //
 // push() is called by one producer thread at a time (the audio thread); front(), pop() and
-// waitForAudio() by one consumer thread at a time. finish(), wake() and the counters may be
-// used from any thread.
+// waitForAudio() by one consumer thread at a time. finish(), wake(), overflowed() and the
+// counters may be used from any thread.
 class AudioQueue {
  public:
-  // At most this many blocks wait at once; more are dropped (about 90 s of 48 kHz audio in
-  // 1024-frame buffers), so that a request nobody reads cannot grow without bound.
-  static constexpr size_t kCapacity = 4096;
   // Blocks made ready, their memory touched, before the audio thread needs them: while the
   // model loads nothing is consumed, and allocating on the audio thread costs it tens of
   // microseconds a buffer. Enough for 2.7 s of 1024-frame stereo buffers at 48 kHz.
   static constexpr size_t kPreparedBlocks = 128;
   static constexpr size_t kPreparedSamples = 2048;
 
-  AudioQueue();
+  explicit AudioQueue(AudioQueueBound bound = {});
   ~AudioQueue();
 
   AudioQueue(const AudioQueue&) = delete;
@@ -45,9 +49,13 @@ class AudioQueue {
 
   // Copies one buffer in. Never blocks, and makes no system call: it does not wake the
   // consumer, since waking another thread costs the audio thread a system call and often an
-  // interrupt to another CPU. Returns false when the buffer was dropped because the queue is
-  // full or the buffer holds no samples.
+  // interrupt to another CPU. Returns false when the buffer holds no samples, or when it would
+  // take the queue past its bound: then it is not kept, and overflowed() tells the consumer
+  // that audio was lost.
   bool push(const float* interleavedSamples, uint32_t frameLength, AudioFormat format);
+
+  // True for good once push() has refused a buffer for want of room.
+  bool overflowed() const { return overflowed_.load(std::memory_order_acquire); }
 
   // The oldest block, or null when none waits. Valid until pop().
   const AudioBlock* front();
@@ -73,6 +81,13 @@ class AudioQueue {
     AudioBlock block;
   };
 
+  // What one block counts against the bound.
+  struct Size {
+    uint64_t microseconds;
+    uint64_t bytes;
+  };
+  static Size sizeOf(uint32_t frameLength, AudioFormat format);
+
   static Node* newPreparedNode();
   Node* takeFreeNode();      // producer
   void recycle(Node* node);  // consumer
@@ -87,7 +102,11 @@ class AudioQueue {
   // The producer's stack of free nodes, linked through `next`, the most recently used on top.
   Node* spare_ = nullptr;
 
-  std::atomic<size_t> queued_{0};
+  const Size bound_;
+  // Added by the producer before a block is linked, taken off by the consumer as it pops.
+  std::atomic<uint64_t> queuedMicroseconds_{0};
+  std::atomic<uint64_t> queuedBytes_{0};
+  std::atomic<bool> overflowed_{false};
   std::atomic<uint64_t> arrivals_{0};
   std::atomic<bool> finished_{false};
   const int wakeFd_;  // an eventfd; -1 if none could be made, and then waits just time out

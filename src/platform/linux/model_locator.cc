@@ -18,11 +18,13 @@ bool isDirectory(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Opening the file is the only test of readability that also holds for root.
+// Opening the file is the only test of readability that also holds for root. Only a regular
+// file is opened: opening a FIFO waits for a writer, for ever.
 bool isReadableFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
   struct stat info;
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
   const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
   ::close(fd);
   return regular;
@@ -51,6 +53,15 @@ std::vector<std::string> sortedEntries(const std::string& directory) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// PocketSphinx opens files of the acoustic model by name, so each must be one it can read.
+bool isAcousticModel(const std::string& directory) {
+  if (!isDirectory(directory) || !isReadableFile(directory + "/mdef")) return false;
+  const std::vector<std::string> names = sortedEntries(directory);
+  return std::all_of(names.begin(), names.end(), [&](const std::string& name) {
+    return isReadableFile(directory + "/" + name);
+  });
 }
 
 std::string executableDirectory() {
@@ -108,7 +119,7 @@ ModelParts findModelParts(const std::string& directory) {
   ModelParts parts;
   for (const std::string& name : sortedEntries(directory)) {
     const std::string path = directory + "/" + name;
-    if (parts.acousticModel.empty() && isDirectory(path) && isReadableFile(path + "/mdef")) {
+    if (parts.acousticModel.empty() && isAcousticModel(path)) {
       parts.acousticModel = path;
     } else if (parts.languageModel.empty() && isLanguageModelName(name) && isReadableFile(path)) {
       parts.languageModel = path;

@@ -40,9 +40,10 @@ std::string modelDirectoryName(std::string_view localeIdentifier);
 std::optional<std::string> findModelDirectory(std::string_view localeIdentifier,
                                               const ModelSearchPath& searchPath);
 
-// The parts found in `directory`. Only readable regular files count; a language model whose
-// name contains "phone" is a phonetic model and is skipped. Where several files fit, the first
-// by name wins.
+// The parts found in `directory`. Only readable regular files count (symbolic links followed),
+// and an acoustic model only if every file in it is one; nothing else is ever opened, so a
+// FIFO cannot block the search. A language model whose name contains "phone" is a phonetic
+// model and is skipped. Where several files fit, the first by name wins.
 ModelParts findModelParts(const std::string& directory);
 
 }  // namespace speechline

@@ -78,6 +78,7 @@ class RecognitionLoop {
           fail("The speech recognition model could not be loaded.");
           return nullptr;
         case DecoderLoad::State::kLoading:
+          if (fellBehind()) return nullptr;
           // Audio that waits is decoded once the model is ready, not lost to a stall later on.
           if (audio_->front() == nullptr && audioTimedOut()) return nullptr;
           break;
@@ -96,6 +97,7 @@ class RecognitionLoop {
     std::vector<int16_t> pcm;
     std::string error;
     while (!stopRequested()) {
+      if (fellBehind()) return;
       // Noted while a backlog is decoded too, so that a stall is timed from the last arrival,
       // not from when the decoder catches up with it.
       noteArrivals();
@@ -148,6 +150,14 @@ class RecognitionLoop {
     noteArrivals();
     if (Clock::now() - lastArrival_ < settings_.noAudioTimeout) return false;
     fail("No audio has arrived for " + describeSeconds(settings_.noAudioTimeout) + " seconds.");
+    return true;
+  }
+
+  // Fails the task once the queue has had to turn audio away: a transcript with a hole in it
+  // would look like a good one.
+  bool fellBehind() {
+    if (!audio_->overflowed()) return false;
+    fail("Recognition fell too far behind the incoming audio.");
     return true;
   }
 

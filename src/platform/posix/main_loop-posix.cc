@@ -3,6 +3,6 @@
 
 namespace speechline {
 
-void runMainLoop() { runPollMainLoop(); }
+std::string runMainLoop() { return runPollMainLoop(); }
 
 }  // namespace speechline

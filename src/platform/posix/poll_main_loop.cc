@@ -3,14 +3,18 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <atomic>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <string>
 
 #include "platform/main_queue.h"
 
@@ -34,6 +38,24 @@ void drain(int fd) {
   char sink[64];
   while (::read(fd, sink, sizeof sink) > 0) {
   }
+}
+
+// A pipe, a socket or a terminal has a reader that can go away; a file or /dev/null has none.
+bool hasReaderThatCanGo(int fd) {
+  struct stat info;
+  if (::fstat(fd, &info) != 0) return false;
+  return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) || ::isatty(fd);
+}
+
+// Ends the process the way its next write to a reader that is gone would have. A parent may
+// have left SIGPIPE ignored or blocked, as service managers do.
+void endAsWriteWould() {
+  ::signal(SIGPIPE, SIG_DFL);
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  ::pthread_sigmask(SIG_UNBLOCK, &pipeSignal, nullptr);
+  ::raise(SIGPIPE);
 }
 
 // Written by signal handlers, so only lock-free atomics and the pipe's fd are touched there.
@@ -80,12 +102,22 @@ class MainLoopState {
     ::sigaction(signalNumber, &action, nullptr);
   }
 
-  void run() {
+  std::string run() {
+    // Standard output is watched for its reader going away only (no events asked for: POLLERR
+    // and POLLHUP are always reported), so that a silent run does not outlive its parent.
+    pollfd fds[3] = {{queueWake_.readEnd, POLLIN, 0},
+                     {signalWake_.readEnd, POLLIN, 0},
+                     {hasReaderThatCanGo(STDOUT_FILENO) ? STDOUT_FILENO : -1, 0, 0}};
     while (true) {
-      pollfd fds[2] = {{queueWake_.readEnd, POLLIN, 0}, {signalWake_.readEnd, POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
+      if (::poll(fds, 3, -1) < 0) {
+        if (errno == EINTR) continue;
+        return std::strerror(errno);
+      }
       if (fds[0].revents) drain(queueWake_.readEnd);
       if (fds[1].revents) drain(signalWake_.readEnd);
+      if (fds[2].revents & (POLLERR | POLLHUP)) endAsWriteWould();
+      // Closed, or (should raise() ever return) already answered: nothing more to watch.
+      if (fds[2].revents) fds[2].fd = -1;
       runQueuedWork();
       runSignalHandlers();
     }
@@ -93,6 +125,9 @@ class MainLoopState {
 
  private:
   MainLoopState() : queueWake_(makeNonBlockingPipe()), signalWake_(makeNonBlockingPipe()) {
+    // A loop that could never be woken would hang the run. Nothing has been written yet, and
+    // no event fits, so the process just ends.
+    if (queueWake_.readEnd < 0 || signalWake_.readEnd < 0) ::_exit(1);
     signalPipeWriteEnd.store(signalWake_.writeEnd);
   }
 
@@ -147,6 +182,6 @@ std::shared_ptr<SignalSource> SignalSource::makeSignalSource(int signalNumber) {
   return std::make_shared<PollSignalSource>(signalNumber);
 }
 
-void runPollMainLoop() { MainLoopState::shared().run(); }
+std::string runPollMainLoop() { return MainLoopState::shared().run(); }
 
 }  // namespace speechline

@@ -5,9 +5,9 @@
 namespace speechline {
 
 // Logged so that a test knows when a signal will be acted on at once.
-void runMainLoop() {
+std::string runMainLoop() {
   scripted::logCall("runMainLoop");
-  runPollMainLoop();
+  return runPollMainLoop();
 }
 
 }  // namespace speechline
