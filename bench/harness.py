@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """End-to-end benchmarks of the real binary, side by side with Debian's pocketsphinx_continuous.
 
-A private PulseAudio daemon carries two virtual microphones (48 kHz stereo and 44.1 kHz mono
-null sinks; their monitors are the sources). For each microphone and clip, two kinds of run:
+A private desktop (tests/support) carries two microphones, 48 kHz stereo and 44.1 kHz mono, each
+a real source fed by a null sink. For each microphone and clip, two kinds of run:
 
 - live: speechline and `pocketsphinx_continuous -inmic yes` start together on the same default
   source; once both models have loaded the clip plays. Gives CPU, peak memory, word error rate,
@@ -11,8 +11,8 @@ null sinks; their monitors are the sources). For each microphone and clip, two k
   model load happens while speech comes in. Gives exec -> "recording" and shows whether audio
   heard during the load is kept.
 
-Audio time is tied to wall time by a third capture stream on the same monitor, which stamps the
-arrival of the clip's first loud sample: the playback path up to the monitor (paplay start-up,
+Audio time is tied to wall time by a third capture stream on the same microphone, which stamps
+the arrival of the clip's first loud sample: the playback path up to it (paplay start-up,
 the server's mixing and its record fragment) is measured in every run and not counted against
 speechline. Word end times come from `pocketsphinx_continuous -infile ... -time yes` on the
 16 kHz original.
@@ -30,20 +30,21 @@ import subprocess
 import sys
 import threading
 import time
-import wave
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
-import rig  # noqa: E402
+sys.path.insert(0, os.path.join(HERE, "..", "tests"))
+from support import (CLIPS, PulseDesktop, Run, Speechline, align, cpu_seconds,  # noqa: E402
+                     normalize, pcm, percentile, pocketsphinx_baseline, reference_words,
+                     word_errors)
 
 MICS = {
-    # name: (sink, rate, channels); the first is the rig's own sink
+    # name: (source, rate, channels); the first is the desktop's own microphone
     "48k-stereo": ("mic", 48000, 2),
     "44.1k-mono": ("mic441", 44100, 1),
 }
 ALL_CLIPS = ["0870", "0880", "0890", "goforward"]
 RATE = 16000
-# A sample this loud marks the clip's onset, both in the file and on the monitor.
+# A sample this loud marks the clip's onset, both in the file and on the microphone.
 ONSET_LEVEL = 200
 # Both models take about a second to load; the clip of a live run starts after this.
 LOAD_WAIT = 2.5
@@ -57,16 +58,8 @@ TIMEOUT = 60
 # Clips and references
 
 def clip_samples(clip):
-    path = rig.CLIPS[clip]
-    if path.endswith(".raw"):
-        with open(path, "rb") as f:
-            data = f.read()
-    else:
-        with wave.open(path) as w:
-            assert w.getframerate() == RATE and w.getnchannels() == 1 and w.getsampwidth() == 2
-            data = w.readframes(w.getnframes())
     samples = array.array("h")
-    samples.frombytes(data)
+    samples.frombytes(pcm(clip))
     return samples
 
 
@@ -84,7 +77,7 @@ def strip_word(token):
 
 def timed_words(clip):
     """Words and their end times in seconds, from Debian's recognizer on the original."""
-    args = ["pocketsphinx_continuous", "-infile", rig.CLIPS[clip], "-time", "yes",
+    args = ["pocketsphinx_continuous", "-infile", CLIPS[clip], "-time", "yes",
             "-remove_silence", "no", "-logfn", "/dev/null"]
     out = subprocess.run(args, capture_output=True, text=True, timeout=TIMEOUT, check=True).stdout
     words, offset, utterance_end = [], 0.0, 0.0
@@ -102,37 +95,9 @@ def timed_words(clip):
         elif token == "</s>":
             utterance_end = offset + end
         elif not token.startswith("<") and not token.startswith("["):
-            word = rig.normalize(strip_word(token))[0]
+            word = normalize(strip_word(token))[0]
             words.append((word, offset + start, offset + end))
     return words
-
-
-def align(reference, hypothesis, prefix=False):
-    """Levenshtein alignment: for each reference index, the hypothesis index it is paired with
-    (match or substitution), or None. With `prefix`, the hypothesis is aligned to the start of
-    the reference that explains it best (the longest such start), as a transcript so far is."""
-    n, m = len(reference), len(hypothesis)
-    cost = [[0] * (m + 1) for _ in range(n + 1)]
-    for i in range(n + 1):
-        cost[i][0] = i
-    for j in range(m + 1):
-        cost[0][j] = j
-    for i in range(1, n + 1):
-        for j in range(1, m + 1):
-            cost[i][j] = min(cost[i - 1][j] + 1, cost[i][j - 1] + 1,
-                             cost[i - 1][j - 1] + (reference[i - 1] != hypothesis[j - 1]))
-    pairs = [None] * n
-    i = min(range(n + 1), key=lambda k: (cost[k][m], -k)) if prefix else n
-    j = m
-    while i > 0 and j > 0:
-        if cost[i][j] == cost[i - 1][j - 1] + (reference[i - 1] != hypothesis[j - 1]):
-            pairs[i - 1] = j - 1
-            i, j = i - 1, j - 1
-        elif cost[i][j] == cost[i - 1][j] + 1:
-            i -= 1
-        else:
-            j -= 1
-    return pairs
 
 
 def reference_end_times(reference, words):
@@ -147,39 +112,17 @@ def matched(reference, text):
     return {i for i, j in enumerate(pairs) if j is not None and reference[i] == text[j]}
 
 
-def errors(reference, hypothesis):
-    return round(rig.word_error_rate(reference, hypothesis) * len(reference))
-
-
 # ---------------------------------------------------------------------------------------------
 # Processes
 
-class LineReader:
-    """Stamps each line of a stream with time.monotonic() as it arrives and, given the writer's
-    pid, with the writer's CPU seconds at that moment."""
+class SourceOnset:
+    """A capture stream on a microphone that stamps when the clip's first loud sample arrives
+    there, and so when the clip's time 0 passed the point where a capturing program gets its
+    audio."""
 
-    def __init__(self, stream, pid=None):
-        self.lines = []
-        self.cpu = []
-        self.done = threading.Event()
-        threading.Thread(target=self._read, args=(stream, pid), daemon=True).start()
-
-    def _read(self, stream, pid):
-        for line in stream:
-            self.lines.append((time.monotonic(), line))
-            if pid is not None:
-                self.cpu.append(cpu_seconds(pid))
-        self.done.set()
-
-
-class MonitorOnset:
-    """A capture stream on a sink's monitor that stamps when the clip's first loud sample
-    arrives there, and so when the clip's time 0 passed the point where a capturing program
-    gets its audio."""
-
-    def __init__(self, env, sink):
+    def __init__(self, env, source):
         self.process = subprocess.Popen(
-            ["parec", "-d", sink + ".monitor", "--raw", "--format=s16le", "--channels=1",
+            ["parec", "-d", source, "--raw", "--format=s16le", "--channels=1",
              "--rate=%d" % RATE, "--latency-msec=10"],
             stdout=subprocess.PIPE, env=env)
         self.arrival = None  # when the loud sample's chunk arrived
@@ -216,13 +159,6 @@ class MonitorOnset:
         self.thread.join(timeout=5)
 
 
-def cpu_seconds(pid):
-    """User and system CPU time of a running process, from /proc."""
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
 def reap(process):
     """Waits for a child; returns (exit status, CPU seconds, peak RSS in KiB) from its rusage."""
     _, status, usage = os.wait4(process.pid, 0)
@@ -230,130 +166,79 @@ def reap(process):
     return process.returncode, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
 
 
-class Server(rig.PulseServer):
-    def __init__(self):
-        sink, rate, channels = MICS["48k-stereo"]
-        super().__init__(rate=rate, channels=channels)
-        for name, (sink, rate, channels) in MICS.items():
-            if sink != "mic":
-                self.pactl("load-module", "module-null-sink",
-                           "sink_name=%s rate=%d channels=%d norewinds=1" % (sink, rate, channels))
-
-    def use(self, mic):
-        self.pactl("set-default-source", MICS[mic][0] + ".monitor")
-
-    def play(self, clip, mic):
-        args = ["paplay", "-d", MICS[mic][0]]
-        if rig.CLIPS[clip].endswith(".raw"):
-            args += ["--raw", "--rate=16000", "--channels=1", "--format=s16le"]
-        return subprocess.Popen(args + [rig.CLIPS[clip]], env=self.env)
+def with_every_microphone():
+    """A desktop with every microphone of MICS plugged in."""
+    desktop = PulseDesktop(*MICS["48k-stereo"][1:])
+    for source, rate, channels in list(MICS.values())[1:]:
+        desktop.plug_in(source, rate, channels)
+    return desktop
 
 
 def speechline_events(run, timeout=TIMEOUT):
     """Reads the run to the end; returns [(monotonic time, event)]."""
-    while run.next_event(timeout) is not None:
-        pass
-    return [(run.started + at, event) for at, _, event in run.events]
+    run.out.wait_end(timeout)
+    return [(at, json.loads(line)) for at, line in run.out.lines]
 
 
-def live_run(server, binary, clip, mic):
-    server.use(mic)
-    onset = MonitorOnset(server.env, MICS[mic][0])
-    reference_start = time.monotonic()
+def speech_run(desktop, binary, clip, mic, kind):
+    """One run of speechline on a microphone: "live" beside pocketsphinx_continuous, the clip
+    played once both models have loaded, or "startup", the clip played at "recording"."""
+    source = MICS[mic][0]
+    desktop.use(source)
+    onset = SourceOnset(desktop.env, source)
     # Its log goes to a pipe: a log file is buffered, and "Ready" tells when it listens.
-    reference = subprocess.Popen(["pocketsphinx_continuous", "-inmic", "yes"],
-                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                                 errors="replace", env=server.env)
-    reference_lines = LineReader(reference.stdout, reference.pid)
-    reference_log = LineReader(reference.stderr)
-    run = rig.Speechline(env=server.env, binary=binary)
+    reference = (Run(["pocketsphinx_continuous", "-inmic", "yes"], desktop.env, cpu=True)
+                 if kind == "live" else None)
+    run = Speechline(env=desktop.env, binary=binary)
+    r = {"kind": kind, "clip": clip, "mic": mic}
     try:
-        first = run.next_event()
+        first = run.wait_for_event()
         assert first == {"type": "state", "state": "recording"}, first
-        recording = run.events[0][0]
-        deadline = time.monotonic() + TIMEOUT
-        while not any("Ready" in line for _, line in reference_log.lines):
-            assert time.monotonic() < deadline and reference.poll() is None, "no Ready"
-            time.sleep(0.02)
-        time.sleep(max(0.0, run.started + LOAD_WAIT - time.monotonic()))
-        cpu_at_play = {"speechline": cpu_seconds(run.process.pid),
-                       "pocketsphinx": cpu_seconds(reference.pid)}
-        played = time.monotonic()
-        player = server.play(clip, mic)
-        events = speechline_events(run)
+        r["exec_to_recording"] = run.out.lines[0][0] - run.started
+        if reference:
+            reference.wait_for(lambda line: "Ready" in line, reference.err)
+            time.sleep(max(0.0, run.started + LOAD_WAIT - time.monotonic()))
+            r["cpu_at_play"] = {"speechline": cpu_seconds(run.process.pid),
+                                "pocketsphinx": cpu_seconds(reference.process.pid)}
+        r["played"] = time.monotonic()
+        player = desktop.play(clip, source + "wire")
+        r["events"] = speechline_events(run)
         status, cpu, rss = reap(run.process)
         ended = time.monotonic()
         player.wait(timeout=TIMEOUT)
-        # pocketsphinx_continuous decodes 2048 samples, then sleeps 100 ms: it falls behind
-        # the microphone and prints the clip's words seconds after speechline's final. It is
-        # read on until it has been quiet for a while, and its CPU is taken at its last line,
-        # when it has decoded the same audio as speechline.
-        while time.monotonic() < ended + REFERENCE_WAIT:
-            last = reference_lines.lines[-1][0] if reference_lines.lines else None
-            if last is not None and last > played and time.monotonic() - last > REFERENCE_QUIET:
-                break
-            time.sleep(0.05)
-        assert reference_lines.lines and reference_lines.lines[-1][0] > played, \
-            "pocketsphinx_continuous printed nothing"
-        reference_done = reference_lines.lines[-1][0]
-        reference_cpu = reference_lines.cpu[-1]
-        reference.send_signal(signal.SIGTERM)
-        _, _, reference_rss = reap(reference)
+        if reference:
+            # pocketsphinx_continuous decodes 2048 samples, then sleeps 100 ms: it falls
+            # behind the microphone and prints the clip's words seconds after speechline's
+            # final. It is read on until it has been quiet for a while, and its CPU is taken
+            # at its last line, when it has decoded the same audio as speechline.
+            lines = reference.out.lines
+            while time.monotonic() < ended + REFERENCE_WAIT:
+                last = lines[-1][0] if lines else None
+                if (last is not None and last > r["played"]
+                        and time.monotonic() - last > REFERENCE_QUIET):
+                    break
+                time.sleep(0.05)
+            assert lines and lines[-1][0] > r["played"], "pocketsphinx_continuous printed nothing"
+            reference.process.send_signal(signal.SIGTERM)
+            r.update({
+                "pocketsphinx_lines": [(at, line.decode(errors="replace")) for at, line in lines],
+                "cpu": {"speechline": cpu, "pocketsphinx": reference.out.cpu[-1]},
+                "started": {"speechline": run.started, "pocketsphinx": reference.started},
+                "ended": {"speechline": ended, "pocketsphinx": lines[-1][0]},
+                "rss_kib": {"speechline": rss, "pocketsphinx": reap(reference.process)[2]},
+            })
     finally:
         run.kill()
-        if reference.poll() is None:
+        if reference:
             reference.kill()
-            reference.wait()
         onset.close()
     assert status == 0, status
-    return {
-        "kind": "live", "clip": clip, "mic": mic,
-        "exec_to_recording": recording,
-        "played": played,
-        "onset": onset.onset(),
-        "events": events,
-        "pocketsphinx_lines": reference_lines.lines,
-        "cpu": {"speechline": cpu, "pocketsphinx": reference_cpu},
-        "started": {"speechline": run.started, "pocketsphinx": reference_start},
-        "cpu_at_play": cpu_at_play,
-        "ended": {"speechline": ended, "pocketsphinx": reference_done},
-        "rss_kib": {"speechline": rss, "pocketsphinx": reference_rss},
-    }
-
-
-def startup_run(server, binary, clip, mic):
-    server.use(mic)
-    onset = MonitorOnset(server.env, MICS[mic][0])
-    run = rig.Speechline(env=server.env, binary=binary)
-    try:
-        first = run.next_event()
-        assert first == {"type": "state", "state": "recording"}, first
-        played = time.monotonic()
-        player = server.play(clip, mic)
-        recording = run.events[0][0]
-        events = speechline_events(run)
-        status, _, _ = reap(run.process)
-        player.wait(timeout=TIMEOUT)
-    finally:
-        run.kill()
-        onset.close()
-    assert status == 0, status
-    return {"kind": "startup", "clip": clip, "mic": mic, "exec_to_recording": recording,
-            "played": played, "onset": onset.onset(), "events": events}
+    r["onset"] = onset.onset()
+    return r
 
 
 # ---------------------------------------------------------------------------------------------
 # Analysis
-
-def percentile(values, q):
-    values = sorted(values)
-    if not values:
-        return float("nan")
-    position = q * (len(values) - 1)
-    low = int(position)
-    high = min(low + 1, len(values) - 1)
-    return values[low] + (values[high] - values[low]) * (position - low)
-
 
 def word_latencies(reference, ends, t0, stamped_texts):
     """For each reference word with a known end time, the time from its end to the first of
@@ -372,7 +257,7 @@ def detector_ends(tool, clips):
     speech service reckons it (bench/speech_end.cc)."""
     if not tool:
         return {}
-    out = subprocess.run([tool] + [rig.CLIPS[c] for c in clips], capture_output=True, text=True,
+    out = subprocess.run([tool] + [CLIPS[c] for c in clips], capture_output=True, text=True,
                          timeout=TIMEOUT, check=True).stdout.split()
     return dict(zip(clips, map(float, out[1::2])))
 
@@ -382,14 +267,14 @@ def analyse(runs, clips, speech_end_tool=None):
     info = {}
     for clip in clips:
         words = timed_words(clip)
-        reference = rig.reference_words(clip)
+        reference = reference_words(clip)
         samples = clip_samples(clip)
         info[clip] = {
             "reference": reference,
             "ends": reference_end_times(reference, words),
             "speech_end": words[-1][2],
             "onset_offset": first_loud(samples) / RATE,
-            "baseline": rig.pocketsphinx_baseline(clip),
+            "baseline": pocketsphinx_baseline(clip),
             "detector_end": ends.get(clip),
         }
     for r in runs:
@@ -397,19 +282,19 @@ def analyse(runs, clips, speech_end_tool=None):
         results = [(at, e) for at, e in r["events"] if e.get("type") == "result"]
         final = [(at, e) for at, e in results if e["isFinal"]]
         r["final_text"] = final[-1][1]["text"] if final else ""
-        r["errors"] = errors(c["reference"], rig.normalize(r["final_text"]))
+        r["errors"] = word_errors(c["reference"], normalize(r["final_text"]))
         # The first word that Debian's recognizer gets right on the original: audio lost at
         # the start would lose it.
         known = matched(c["reference"], c["baseline"])
         r["first_word_heard"] = not known or min(known) in matched(
-            c["reference"], rig.normalize(r["final_text"]))
+            c["reference"], normalize(r["final_text"]))
         if r["onset"] is None:
             continue
         t0 = r["onset"] - c["onset_offset"]
         r["playback_path"] = t0 - r["played"]
         r["partial_latency"] = word_latencies(
             c["reference"], c["ends"], t0,
-            [(at, rig.normalize(e["text"])) for at, e in results])
+            [(at, normalize(e["text"])) for at, e in results])
         if final:
             r["final_after_speech"] = final[-1][0] - (t0 + c["speech_end"])
             if c["detector_end"] is not None:
@@ -419,10 +304,10 @@ def analyse(runs, clips, speech_end_tool=None):
             # so far is every line up to then.
             stamped, text = [], []
             for at, line in r["pocketsphinx_lines"]:
-                text = text + rig.normalize(line)
+                text = text + normalize(line)
                 stamped.append((at, text))
             r["pocketsphinx_text"] = " ".join(text)
-            r["pocketsphinx_errors"] = errors(c["reference"], text)
+            r["pocketsphinx_errors"] = word_errors(c["reference"], text)
             r["pocketsphinx_latency"] = word_latencies(c["reference"], c["ends"], t0, stamped)
     return info
 
@@ -550,7 +435,7 @@ def report(runs, info, services, clips, args, loads, when, revision):
                                                 for r in runs_here], lambda v: "%.2f" % v))
 
     # Accuracy.
-    baseline_errors = sum(errors(info[c]["reference"], info[c]["baseline"]) for c in clips)
+    baseline_errors = sum(word_errors(info[c]["reference"], info[c]["baseline"]) for c in clips)
     words = sum(len(info[c]["reference"]) for c in clips)
     baseline = 100 * baseline_errors / words
     for mic in args.mics:
@@ -618,7 +503,7 @@ def report(runs, info, services, clips, args, loads, when, revision):
             spread(finals))
     paths = [r["playback_path"] for r in runs if r.get("playback_path") is not None]
     if paths:
-        row("playback path (paplay start → clip at the monitor), not counted above",
+        row("playback path (paplay start → clip at the microphone), not counted above",
             "median %s" % ms(statistics.median(paths)), "", None, spread(paths))
 
     # Per-call costs: the median over the benchmark's repetitions of each percentile.
@@ -669,7 +554,7 @@ def report(runs, info, services, clips, args, loads, when, revision):
         "- Word error rate: Levenshtein distance over words of the final texts against the "
         "reference texts (mister → mr), all clips together, per run.",
         "- Partial latency: word end times from `pocketsphinx_continuous -infile CLIP -time yes` "
-        "on the 16 kHz original, aligned to the reference. A capture stream on the same monitor "
+        "on the 16 kHz original, aligned to the reference. A capture stream on the same microphone "
         "stamps when the clip's first loud sample arrives (to within its 10 ms fragment); that "
         "instant, less the sample's position in the clip, is audio time 0. Words that speechline "
         "never gets right are not counted; a word guessed before its end gives a negative value.",
@@ -749,17 +634,14 @@ def measure(args):
     binary = os.path.abspath(args.binary)
     when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
     loads_before = os.getloadavg()[0]
-    server = Server()
+    desktop = with_every_microphone()
     runs = []
     try:
         for index in range(args.runs):
             for mic in args.mics:
                 for clip in args.clips:
                     for kind in args.kinds:
-                        if kind == "live":
-                            r = live_run(server, binary, clip, mic)
-                        else:
-                            r = startup_run(server, binary, clip, mic)
+                        r = speech_run(desktop, binary, clip, mic, kind)
                         r["index"] = index
                         runs.append(r)
                         print("run %d %s %-9s %-7s exec→recording %s, final %r"
@@ -767,7 +649,7 @@ def measure(args):
                                  [e for _, e in r["events"]][-2].get("text")),
                               file=sys.stderr, flush=True)
     finally:
-        server.close()
+        desktop.close()
     return runs, (loads_before, os.getloadavg()[0]), when
 
 

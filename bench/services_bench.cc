@@ -37,8 +37,12 @@ void reportPercentiles(benchmark::State& state, std::vector<double> micros,
                        const std::string& prefix = "") {
   if (micros.empty()) return;
   std::sort(micros.begin(), micros.end());
+  // Interpolated between the two nearest values, as bench/harness.py's percentile() is.
   auto at = [&](double q) {
-    return micros[std::min(micros.size() - 1, static_cast<size_t>(q * micros.size()))];
+    const double position = q * static_cast<double>(micros.size() - 1);
+    const size_t low = static_cast<size_t>(position);
+    const size_t high = std::min(low + 1, micros.size() - 1);
+    return micros[low] + (micros[high] - micros[low]) * (position - static_cast<double>(low));
   };
   state.counters[prefix + "p50_us"] = at(0.50);
   state.counters[prefix + "p99_us"] = at(0.99);

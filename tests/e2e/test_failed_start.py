@@ -5,7 +5,12 @@ import shutil
 import tempfile
 import unittest
 
-from rig import BINARY, MODEL, PulseServer, Speechline
+from support import BINARY, MODEL, PulseDesktop, Speechline
+
+UNAVAILABLE = {"type": "error", "code": "recognizer_unavailable",
+               "message": "The speech recognizer is currently unavailable."}
+# Generous: a start that blocks (on a FIFO, say) must fail the test, not hang it.
+START_BOUND = 5
 
 
 def unavailable_line(identifier):
@@ -13,15 +18,18 @@ def unavailable_line(identifier):
             "message": "No speech recognizer is available for %s." % identifier}
 
 
-class FailedStartTest(unittest.TestCase):
+class OnlyLine:
     def assertOnlyLine(self, args, expected, env=None, binary=None):
         run = Speechline(args, env=env, binary=binary)
         self.addCleanup(run.kill)
-        status = run.finish()
-        self.assertEqual([e for _, _, e in run.events], [expected])
+        status = run.stop(after=START_BOUND)
+        self.assertEqual(run.events(), [expected])
         self.assertEqual(status, 1)
-        self.assertEqual(run.stderr, b"")
+        self.assertLess(run.took, START_BOUND)
+        self.assertEqual(run.err.data(), b"")
 
+
+class FailedStartTest(OnlyLine, unittest.TestCase):
     def test_locales_without_a_recognizer(self):
         for args, identifier in [
             (("--locale", "xx-XX"), "xx-XX"),
@@ -42,7 +50,7 @@ class FailedStartTest(unittest.TestCase):
                 "message": "No microphone input channel is available."}, env=env)
 
 
-class RelocatedModelTest(unittest.TestCase):
+class RelocatedModelTest(OnlyLine, unittest.TestCase):
     """A copy of the binary finds models in <prefix>/share/speechline/models/ beside it."""
 
     def setUp(self):
@@ -58,34 +66,33 @@ class RelocatedModelTest(unittest.TestCase):
         os.makedirs(acoustic)
         for name in os.listdir(os.path.join(MODEL, "en-us")):
             os.symlink(os.path.join(MODEL, "en-us", name), os.path.join(acoustic, name))
+        self.dictionary = os.path.join(self.model, "cmudict-en-us.dict")
 
-    def test_model_missing_its_dictionary(self):
-        run = Speechline(("--locale", "en-US"), binary=self.binary)
-        self.addCleanup(run.kill)
-        status = run.finish()
-        self.assertEqual([e for _, _, e in run.events], [{
-            "type": "error", "code": "recognizer_unavailable",
-            "message": "The speech recognizer is currently unavailable."}])
-        self.assertEqual(status, 1)
+    def test_unreadable_dictionary(self):
+        for case, make in [("missing", lambda path: None),
+                           # Opening a FIFO blocks until a writer comes.
+                           ("a FIFO", os.mkfifo)]:
+            with self.subTest(dictionary=case):
+                make(self.dictionary)
+                self.assertOnlyLine(("--locale", "en-US"), UNAVAILABLE, binary=self.binary)
 
     def test_corrupt_acoustic_model(self):
-        os.symlink(os.path.join(MODEL, "cmudict-en-us.dict"),
-                   os.path.join(self.model, "cmudict-en-us.dict"))
+        os.symlink(os.path.join(MODEL, "cmudict-en-us.dict"), self.dictionary)
         mdef = os.path.join(self.model, "en-us", "mdef")
         os.remove(mdef)
         with open(mdef, "w") as f:
             f.write("this is not a model definition\n")
-        server = PulseServer()
-        self.addCleanup(server.close)
-        run = Speechline(("--locale", "en-US"), env=server.env, binary=self.binary)
+        desktop = PulseDesktop()
+        self.addCleanup(desktop.close)
+        run = Speechline(("--locale", "en-US"), env=desktop.env, binary=self.binary)
         self.addCleanup(run.kill)
         status = run.finish()
-        events = [e for _, _, e in run.events]
+        events = run.events()
         self.assertEqual(status, 1)
         self.assertEqual(events[0], {"type": "state", "state": "recording"})
         self.assertEqual(events[1]["code"], "recognition_failed")
         self.assertEqual(events[2:], [{"type": "state", "state": "stopped"}])
-        self.assertEqual(run.stderr, b"")
+        self.assertEqual(run.err.data(), b"")
 
 
 if __name__ == "__main__":

@@ -1,73 +1,21 @@
-"""The example parent programs, run against the real binary on a private PulseAudio.
+"""The example parent programs, run against the real binary on a private desktop.
 
 Each example is driven the way a user would: started with a locale, listening to recorded
-speech played into the virtual microphone, stopped by Ctrl-C (SIGINT to the example alone, so it
+speech played into its microphone, stopped by Ctrl-C (SIGINT to the example alone, so it
 must forward it) or by its timeout, and pointed at failures it must report by code.
 """
 
 import os
-import queue
 import signal
-import subprocess
 import sys
 import tempfile
-import threading
-import time
 import unittest
 
-from rig import BINARY, TIMEOUT, PulseServer, normalize, reference_words, word_error_rate
+from support import BINARY, PulseDesktop, Run, normalize, reference_words, word_error_rate
 
 EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
 LISTENING = "transcribe: listening (Ctrl-C to stop)"
 STOPPED = "transcribe: stopped"
-
-
-class ExampleRun:
-    """One run of an example, with both of its output streams read line by line."""
-
-    def __init__(self, command, env=None):
-        self.started = time.monotonic()
-        self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, env=env, text=True)
-        self.out, self.err = [], []
-        self.arrivals = queue.Queue()
-        self.readers = [threading.Thread(target=self._read, args=(stream, lines), daemon=True)
-                        for stream, lines in ((self.process.stdout, self.out),
-                                              (self.process.stderr, self.err))]
-        for reader in self.readers:
-            reader.start()
-
-    def _read(self, stream, lines):
-        for line in stream:
-            lines.append(line.rstrip("\n"))
-            self.arrivals.put(None)
-
-    def wait_for(self, lines, predicate, timeout=TIMEOUT):
-        deadline = time.monotonic() + timeout
-        while not any(predicate(line) for line in list(lines)):
-            if self.process.poll() is not None and not any(r.is_alive() for r in self.readers):
-                raise AssertionError("ended first; stdout %r, stderr %r" % (self.out, self.err))
-            try:
-                self.arrivals.get(timeout=max(0.01, deadline - time.monotonic()))
-            except queue.Empty:
-                raise AssertionError("timed out; stdout %r, stderr %r" % (self.out, self.err))
-
-    def finish(self, timeout=TIMEOUT):
-        status = self.process.wait(timeout=timeout)
-        for reader in self.readers:
-            reader.join(timeout)
-        self.took = time.monotonic() - self.started
-        return status
-
-    def kill(self):
-        if self.process.poll() is None:
-            self.process.kill()
-            self.process.wait()
-        # A speechline left behind by a failed test may hold stderr open for a while.
-        for reader in self.readers:
-            reader.join(5)
-        self.process.stdout.close()
-        self.process.stderr.close()
 
 
 class ExampleTests:
@@ -76,57 +24,54 @@ class ExampleTests:
     command = None
 
     def start(self, *args, env=None, binary=BINARY):
-        run = ExampleRun([*self.command, "--speechline", binary, *args], env)
+        run = Run([*self.command, "--speechline", binary, *args], env)
         self.addCleanup(run.kill)
         return run
 
     def listen(self, *args):
-        server = PulseServer()
-        self.addCleanup(server.close)
-        run = self.start("--locale", "en-US", *args, env=server.env)
-        run.wait_for(run.err, lambda line: line == LISTENING)
-        return server, run
-
-    def play(self, server, clip):
-        player = server.play(clip)
-        self.addCleanup(player.wait)
-        self.addCleanup(player.kill)
+        desktop = PulseDesktop()
+        self.addCleanup(desktop.close)
+        run = self.start("--locale", "en-US", *args, env=desktop.env)
+        run.wait_for(lambda line: line == LISTENING, run.err)
+        return desktop, run
 
     def assertTranscriptLines(self, lines):
         self.assertTrue(lines, "no transcript at all")
         self.assertTrue(all(line.startswith(("partial: ", "final: ")) for line in lines), lines)
 
     def test_speech_ends_with_the_final_transcript(self):
-        server, run = self.listen()
-        self.play(server, "goforward")
+        desktop, run = self.listen()
+        desktop.play("goforward")
         status = run.finish()
-        self.assertEqual(status, 0, run.err)
-        self.assertTranscriptLines(run.out)
-        finals = [line for line in run.out if line.startswith("final: ")]
-        self.assertEqual(finals, run.out[-1:], "exactly one final, shown last")
+        out, err = run.out.text(), run.err.text()
+        self.assertEqual(status, 0, err)
+        self.assertTranscriptLines(out)
+        finals = [line for line in out if line.startswith("final: ")]
+        self.assertEqual(finals, out[-1:], "exactly one final, shown last")
         heard = normalize(finals[0][len("final: "):])
         self.assertLessEqual(word_error_rate(reference_words("goforward"), heard), 0.5, heard)
-        self.assertEqual(run.err, [LISTENING, STOPPED])
+        self.assertEqual(err, [LISTENING, STOPPED])
 
     def test_ctrl_c_in_the_middle_of_speech_stops_in_order(self):
-        server, run = self.listen("--timeout", "0")
-        self.play(server, "0870")
-        run.wait_for(run.out, lambda line: line.startswith("partial: ") and len(line) > 9)
+        desktop, run = self.listen("--timeout", "0")
+        desktop.play("0870")
+        run.wait_for(lambda line: line.startswith("partial: ") and len(line) > 9)
         # To the example alone: it has to pass the stop on to speechline.
         run.process.send_signal(signal.SIGINT)
         status = run.finish(timeout=15)
-        self.assertEqual(status, 0, run.err)
-        self.assertTranscriptLines(run.out)
-        self.assertFalse([line for line in run.out if line.startswith("final: ")], run.out)
-        self.assertEqual(run.err, [LISTENING, STOPPED])
+        out = run.out.text()
+        self.assertEqual(status, 0, run.err.text())
+        self.assertTranscriptLines(out)
+        self.assertFalse([line for line in out if line.startswith("final: ")], out)
+        self.assertEqual(run.err.text(), [LISTENING, STOPPED])
 
     def test_timeout_stops_a_run_that_hears_only_silence(self):
-        server, run = self.listen("--timeout", "2")
+        _, run = self.listen("--timeout", "2")
         status = run.finish()
-        self.assertEqual(status, 0, run.err)
+        self.assertEqual(status, 0, run.err.text())
         self.assertGreaterEqual(run.took, 2)
-        self.assertEqual(run.out, [])
-        self.assertEqual(run.err, [LISTENING, STOPPED])
+        self.assertEqual(run.out.text(), [])
+        self.assertEqual(run.err.text(), [LISTENING, STOPPED])
 
     def test_errors_are_reported_by_code(self):
         with tempfile.TemporaryDirectory() as runtime:
@@ -141,18 +86,20 @@ class ExampleTests:
                 with self.subTest(code=code):
                     run = self.start(*args, env=env)
                     status = run.finish()
+                    err = run.err.text()
                     self.assertEqual(status, 1)
-                    self.assertEqual(run.out, [])
-                    self.assertEqual(run.err[0], "transcribe: error %s: %s" % (code, message))
-                    self.assertEqual(len(run.err), 2, "the advice for the code")
+                    self.assertEqual(run.out.text(), [])
+                    self.assertEqual(err[0], "transcribe: error %s: %s" % (code, message))
+                    self.assertEqual(len(err), 2, "the advice for the code")
 
     def test_a_program_that_cannot_start_is_reported(self):
         run = self.start(binary=os.path.join(EXAMPLES, "no-such-speechline"))
         status = run.finish()
+        err = run.err.text()
         self.assertEqual(status, 2)
-        self.assertEqual(run.out, [])
-        self.assertEqual(len(run.err), 1)
-        self.assertTrue(run.err[0].startswith("transcribe: cannot start "), run.err)
+        self.assertEqual(run.out.text(), [])
+        self.assertEqual(len(err), 1)
+        self.assertTrue(err[0].startswith("transcribe: cannot start "), err)
 
 
 class PythonExampleTest(ExampleTests, unittest.TestCase):

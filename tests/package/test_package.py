@@ -9,7 +9,8 @@ import subprocess
 import tempfile
 import unittest
 
-from rig import TIMEOUT, PulseServer, Speechline, normalize, reference_words, word_error_rate
+from support import (TIMEOUT, PulseDesktop, Speechline, normalize, reference_words,
+                     word_error_rate)
 
 BUILD = os.environ["SPEECHLINE_BUILD_DIR"]
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
@@ -110,23 +111,21 @@ class DebianPackageTest(unittest.TestCase):
         speechline = Speechline(("--locale", "xx-XX"), binary=self.binary)
         self.addCleanup(speechline.kill)
         status = speechline.finish()
-        self.assertEqual([line for _, line, _ in speechline.events], [
-            b'{"type":"error","code":"recognizer_unavailable",'
-            b'"message":"No speech recognizer is available for xx-XX."}\n'])
+        self.assertEqual(speechline.out.data(),
+                         b'{"type":"error","code":"recognizer_unavailable",'
+                         b'"message":"No speech recognizer is available for xx-XX."}\n')
         self.assertEqual(status, 1)
-        self.assertEqual(speechline.stderr, b"")
+        self.assertEqual(speechline.err.data(), b"")
 
     def test_unpacked_binary_hears_speech(self):
-        server = PulseServer()
-        self.addCleanup(server.close)
-        speechline = Speechline(("--locale", "en-US"), env=server.env, binary=self.binary)
+        desktop = PulseDesktop()
+        self.addCleanup(desktop.close)
+        speechline = Speechline(("--locale", "en-US"), env=desktop.env, binary=self.binary)
         self.addCleanup(speechline.kill)
-        self.assertEqual(speechline.next_event(), {"type": "state", "state": "recording"})
-        player = server.play("goforward")
-        self.addCleanup(player.wait)
-        self.addCleanup(player.kill)
+        self.assertEqual(speechline.wait_for_event(), {"type": "state", "state": "recording"})
+        desktop.play("goforward")
         status = speechline.finish()
-        events = [event for _, _, event in speechline.events]
+        events = speechline.events()
         self.assertEqual(status, 0, events)
         self.assertEqual(events[-1], {"type": "state", "state": "stopped"})
         self.assertIs(events[-2]["isFinal"], True, events)

@@ -4,19 +4,13 @@ recording run, which the harness ends with SIGINT; and exit 0 or 1.
 
   argument_fuzz.py --binary PATH [--runs N] [--seed S]
 
-The real binary runs against a private PulseAudio daemon, so that the runs whose locale has a
-model reach "recording"."""
+The real binary runs on a private desktop, so that the runs whose locale has a model reach
+"recording"."""
 
-import argparse
-import os
-import random
-import signal
-import subprocess
 import sys
-import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
-from stream_check import check_run  # noqa: E402
+from common import check_run, stress
+from support import Run  # on the path once common is imported
 
 WORDS = [b"--locale", b"--requires-on-device", b"en-US", b"en_us", b"EN-us", b"zh-CN", b"",
          b"--locale=en-US", b"-", b"--", b"../en-us", b"/", b"\xff\xfe", b"\xc0\xaf",
@@ -50,50 +44,20 @@ def random_arguments(rng):
     return arguments
 
 
-def one_run(binary, arguments, env):
-    process = subprocess.Popen([binary.encode()] + arguments, stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, env=env)
+def one_run(options, rng, desktop):
+    arguments = random_arguments(rng)
+    run = Run([options.binary.encode()] + arguments, desktop.env)
     try:
-        stdout, stderr = process.communicate(timeout=1.5)
-    except subprocess.TimeoutExpired:
-        # Still running: it must be recording, and SIGINT must end it.
-        process.send_signal(signal.SIGINT)
-        stdout, stderr = process.communicate(timeout=20)
-    if stderr:
-        raise AssertionError("stderr: %r" % stderr[:300])
-    if process.returncode not in (0, 1):
-        raise AssertionError("exit status %s" % process.returncode)
-    return check_run(stdout, process.returncode, killed_by=())
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--binary", required=True)
-    parser.add_argument("--runs", type=int, default=2000)
-    parser.add_argument("--seed", type=int, default=1)
-    options = parser.parse_args()
-    rng = random.Random(options.seed)
-    from rig import PulseServer
-    server = PulseServer()
-    outcomes, failures = {}, 0
-    started = time.monotonic()
-    try:
-        for run in range(options.runs):
-            arguments = random_arguments(rng)
-            try:
-                kind = one_run(options.binary, arguments, server.env)
-                outcomes[kind] = outcomes.get(kind, 0) + 1
-            except AssertionError as e:
-                failures += 1
-                print("run %d (seed %d, %d arguments): %s" % (run, options.seed, len(arguments), e),
-                      flush=True)
+        # Still running after 1.5 s: it must be recording, and SIGINT must end it.
+        status = run.stop(after=1.5)
     finally:
-        server.close()
-    print("outcomes: %s in %.0f s" % (", ".join("%s %d" % kv for kv in sorted(outcomes.items())),
-                                      time.monotonic() - started))
-    print("%d passed, %d failed" % (options.runs - failures, failures))
-    return 1 if failures else 0
+        run.kill()
+    if run.err.data():
+        raise AssertionError("stderr: %r" % run.err.data()[:300])
+    if status not in (0, 1):
+        raise AssertionError("exit status %s" % status)
+    return check_run(run.out.data(), status, killed_by=())
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(stress(one_run, runs=2000))

@@ -1,5 +1,5 @@
-"""Soak: the allowed clips looped into the virtual microphone with gaps shorter than the final's
-silence, so one run keeps going; resident memory is sampled every 10 s.
+"""Soak: the allowed clips looped into the microphone with gaps shorter than the final's silence,
+so one run keeps going; resident memory is sampled every 10 s.
 
   soak.py --binary PATH [--minutes 30]
 
@@ -9,35 +9,26 @@ growth is allowed to include."""
 import argparse
 import os
 import signal
-import subprocess
 import sys
 import threading
 import time
 import wave
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
-from rig import CLIPS, PulseServer, Speechline  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from support import PulseDesktop, Speechline, pcm  # noqa: E402
 
 GAP_SECONDS = 0.3  # well under the 1.5 s of silence that ends a run
 
 
 def write_cycle(path):
-    """All the allowed clips, 16 kHz mono, each followed by a short gap, as one WAV file: one
-    player per cycle keeps the gaps short even when the machine is busy."""
-    frames = b""
-    for clip in ["0870", "0880", "0890", "goforward"]:
-        if CLIPS[clip].endswith(".raw"):
-            with open(CLIPS[clip], "rb") as f:
-                frames += f.read()
-        else:
-            with wave.open(CLIPS[clip]) as w:
-                frames += w.readframes(w.getnframes())
-        frames += b"\0\0" * int(16000 * GAP_SECONDS)
+    """All the allowed clips, each followed by a short gap, as one WAV file: one player per
+    cycle keeps the gaps short even when the machine is busy."""
+    gap = b"\0\0" * int(16000 * GAP_SECONDS)
     with wave.open(path, "wb") as w:
         w.setnchannels(1)
         w.setsampwidth(2)
         w.setframerate(16000)
-        w.writeframes(frames)
+        w.writeframes(b"".join(pcm(clip) + gap for clip in ["0870", "0880", "0890", "goforward"]))
 
 
 def resident_kib(pid):
@@ -53,44 +44,34 @@ def main():
     parser.add_argument("--binary", required=True)
     parser.add_argument("--minutes", type=float, default=30)
     options = parser.parse_args()
-    server = PulseServer()
-    run = Speechline(("--locale", "en-US"), env=server.env, binary=options.binary)
+    desktop = PulseDesktop()
+    run = Speechline(env=desktop.env, binary=options.binary)
     stop = threading.Event()
 
-    cycle = os.path.join(server.dir, "cycle.wav")
+    cycle = os.path.join(desktop.dir, "cycle.wav")
     write_cycle(cycle)
 
     def play_loop():
         while not stop.is_set():
-            subprocess.run(["paplay", "-d", "mic", cycle], env=server.env)
+            desktop.play(cycle).wait()
 
     try:
-        assert run.next_event()["state"] == "recording"
+        assert run.wait_for_event()["state"] == "recording"
         threading.Thread(target=play_loop, daemon=True).start()
         started = time.monotonic()
         samples = []
-        ended = None
         while time.monotonic() - started < options.minutes * 60:
-            deadline = time.monotonic() + 10
-            while time.monotonic() < deadline:
-                try:
-                    event = run.next_event(timeout=max(0.01, deadline - time.monotonic()))
-                except Exception:
-                    continue
-                if event is None or event["type"] != "result" or event["isFinal"]:
-                    ended = event
-                    break
-            if ended is not None:
-                break
+            run.out.wait_end(10)
+            events = run.events()
+            if run.out.ended or any(e["type"] != "result" or e["isFinal"] for e in events[1:]):
+                print("the run ended early: %r" % events[-3:])
+                return 1
             samples.append((time.monotonic() - started, resident_kib(run.process.pid)))
             print("%6.0f s  %7d KiB" % samples[-1], flush=True)
         stop.set()
-        if ended is not None:
-            print("the run ended early: %r" % ended)
-            return 1
         run.process.send_signal(signal.SIGINT)
         status = run.finish()
-        texts = [e["text"] for _, _, e in run.events if e["type"] == "result"]
+        texts = [e["text"] for e in run.events() if e["type"] == "result"]
         at_minute = next(kib for t, kib in samples if t >= 60)
         growth = samples[-1][1] - at_minute
         transcript_kib = len(texts[-1].encode()) / 1024 if texts else 0
@@ -101,7 +82,7 @@ def main():
     finally:
         stop.set()
         run.kill()
-        server.close()
+        desktop.close()
 
 
 if __name__ == "__main__":

@@ -1,8 +1,18 @@
-"""Checks one run's whole standard output and exit status against the event protocol."""
+"""What the stress scripts share: the check of one run's whole standard output and exit status
+against the event protocol, and the command line that makes many random runs."""
 
+import argparse
+import collections
 import json
+import os
+import random
 import re
 import signal
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from support import PulseDesktop  # noqa: E402
 
 STRING = re.compile(rb'"(?:[^"\\]|\\.)*"')
 
@@ -75,3 +85,34 @@ def check_run(stdout, status, killed_by=(signal.SIGINT, signal.SIGTERM)):
     if status != expected:
         raise AssertionError("%s run exited %s" % (kind, status))
     return kind
+
+
+def stress(one_run, runs, scripted=False):
+    """Reads --binary PATH [--runs N] [--seed S] (and --scripted where allowed), then calls
+    one_run(options, rng, desktop) N times, on one private desktop unless --scripted; one_run
+    returns the run's kind or raises AssertionError. Prints the tally; returns the exit status."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--binary", required=True)
+    parser.add_argument("--runs", type=int, default=runs)
+    parser.add_argument("--seed", type=int, default=1)
+    if scripted:
+        parser.add_argument("--scripted", action="store_true")
+    options = parser.parse_args()
+    rng = random.Random(options.seed)
+    desktop = None if getattr(options, "scripted", False) else PulseDesktop()
+    outcomes, failures = collections.Counter(), 0
+    started = time.monotonic()
+    try:
+        for run in range(options.runs):
+            try:
+                outcomes[one_run(options, rng, desktop)] += 1
+            except AssertionError as e:
+                failures += 1
+                print("run %d (seed %d): %s" % (run, options.seed, e), flush=True)
+    finally:
+        if desktop:
+            desktop.close()
+    print("outcomes: %s in %.0f s" % (", ".join("%s %d" % kv for kv in sorted(outcomes.items())),
+                                      time.monotonic() - started))
+    print("%d passed, %d failed" % (options.runs - failures, failures))
+    return 1 if failures else 0

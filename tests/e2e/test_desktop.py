@@ -1,0 +1,87 @@
+"""The real binary on desktops laid out as users have them: what the speakers play is never taken
+for the microphone, and the run follows the microphone as it comes and goes. The speakers play
+one clip in every case; the microphones hear another, with no word in common."""
+
+import contextlib
+import time
+import unittest
+
+from support import PulseDesktop, Speechline, normalize, reference_words, word_error_rate
+
+SPEAKERS, MICROPHONE = "0870", "goforward"
+# Short words ("for", "the") turn up among the guesses on any speech; the longer ones show that
+# the speakers were heard.
+SPEAKERS_WORDS = {w for w in reference_words(SPEAKERS) if len(w) > 3}
+UNAVAILABLE = [{"type": "error", "code": "microphone_unavailable",
+                "message": "No microphone input channel is available."}]
+# Long enough for a run that wrongly records to show what it heard, yet a bound.
+SETTLE = 15
+
+
+def speak_into_the_microphone(desktop, speakers):
+    desktop.play(MICROPHONE)
+
+
+def unplug_the_microphone(desktop, speakers):
+    time.sleep(1)
+    desktop.unplug("mic")
+    return time.monotonic()
+
+
+def kill_the_server(desktop, speakers):
+    time.sleep(1)
+    desktop.kill()
+    return time.monotonic()
+
+
+def plug_in_a_headset(desktop, speakers):
+    time.sleep(1)
+    desktop.play(MICROPHONE, desktop.plug_in("headset"))
+
+
+def let_the_speakers_finish(desktop, speakers):
+    speakers.wait()
+
+
+class DesktopTest(unittest.TestCase):
+    def test_layouts(self):
+        # name, has a microphone, environment, what happens once recording, how the run ends
+        for name, microphone, env, during, ending in [
+            ("speakers only", False, {}, None, "microphone_unavailable"),
+            ("PULSE_SOURCE names the speakers' monitor", True,
+             {"PULSE_SOURCE": "speakers.monitor"}, None, "microphone_unavailable"),
+            ("speech on the speakers only", True, {}, let_the_speakers_finish, "SIGINT"),
+            ("speech on both", True, {}, speak_into_the_microphone, "final"),
+            ("microphone unplugged", True, {}, unplug_the_microphone, "recognition_failed"),
+            ("headset plugged in and made the default", True, {}, plug_in_a_headset, "final"),
+            ("sound server killed", True, {}, kill_the_server, "recognition_failed"),
+        ]:
+            with self.subTest(name), contextlib.ExitStack() as cleanup:
+                desktop = PulseDesktop(microphone=microphone)
+                cleanup.callback(desktop.close)
+                speakers = desktop.play(SPEAKERS, "speakers")
+                run = Speechline(env=dict(desktop.env, **env))
+                cleanup.callback(run.kill)
+                if ending == "microphone_unavailable":
+                    self.assertEqual((run.stop(after=SETTLE), run.events()), (1, UNAVAILABLE))
+                    continue
+                run.wait_for_event()
+                since = during(desktop, speakers)
+                status = run.stop(after=1 if ending == "SIGINT" else SETTLE)
+                events = run.events()
+                heard = {w for e in events if e["type"] == "result" for w in normalize(e["text"])}
+                self.assertFalse(heard & SPEAKERS_WORDS, events)
+                last = events[-2]
+                ended = last.get("code") or ("final" if last.get("isFinal") else "SIGINT")
+                self.assertEqual((ended, status, events[-1].get("state")),
+                                 (ending, int(ending == "recognition_failed"), "stopped"), events)
+                if ended == "final":
+                    self.assertLessEqual(word_error_rate(reference_words(MICROPHONE),
+                                                         normalize(last["text"])), 0.5, last)
+                if since:
+                    print("\n%s -> stopped in %.2f s: %s"
+                          % (name, run.started + run.took - since, last["message"]))
+
+
+if __name__ == "__main__":
+    unittest.main()

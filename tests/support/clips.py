@@ -1,0 +1,56 @@
+"""The recordings from Debian's pocketsphinx-testdata, their reference texts, and the one way
+words are compared."""
+
+import os
+import re
+import subprocess
+import wave
+
+BINARY = os.environ.get("SPEECHLINE", "speechline")
+MODEL = "/usr/share/pocketsphinx/model/en-us"
+DATA = "/usr/share/pocketsphinx/test/data"
+LIBRIVOX = os.path.join(DATA, "librivox")
+CLIPS = {
+    "0870": os.path.join(LIBRIVOX, "sense_and_sensibility_01_austen_64kb-0870.wav"),
+    "0880": os.path.join(LIBRIVOX, "sense_and_sensibility_01_austen_64kb-0880.wav"),
+    "0890": os.path.join(LIBRIVOX, "sense_and_sensibility_01_austen_64kb-0890.wav"),
+    "goforward": os.path.join(DATA, "goforward.raw"),
+}
+# The .raw clip has no header: 16 kHz mono signed 16-bit little-endian, as the WAV files are.
+RAW_FORMAT = ["--raw", "--rate=16000", "--channels=1", "--format=s16le"]
+
+# Bounds that catch a hang, never performance targets.
+TIMEOUT = 60
+
+
+def normalize(text):
+    """Lower-case words; the recognizer writes "mr" where the references say "mister"."""
+    return ["mr" if w == "mister" else w for w in text.lower().split()]
+
+
+def reference_words(clip):
+    if clip == "goforward":
+        return "go forward ten meters".split()
+    clip_id = os.path.basename(CLIPS[clip])[:-4]
+    with open(os.path.join(LIBRIVOX, "transcription")) as f:
+        for line in f:
+            if "(%s)" % clip_id in line:
+                return normalize(re.sub(r"<s>|</s>|\(.*\)", " ", line))
+    raise KeyError(clip)
+
+
+def pcm(clip):
+    """The clip's samples as 16 kHz mono s16le bytes."""
+    if CLIPS[clip].endswith(".raw"):
+        with open(CLIPS[clip], "rb") as f:
+            return f.read()
+    with wave.open(CLIPS[clip]) as w:
+        assert (w.getframerate(), w.getnchannels(), w.getsampwidth()) == (16000, 1, 2)
+        return w.readframes(w.getnframes())
+
+
+def pocketsphinx_baseline(clip):
+    """What Debian's own recognizer gets on the 16 kHz original, as a list of words."""
+    args = ["pocketsphinx_continuous", "-infile", CLIPS[clip], "-logfn", "/dev/null"]
+    output = subprocess.run(args, capture_output=True, text=True, timeout=TIMEOUT).stdout
+    return normalize(" ".join(output.splitlines()))
