@@ -105,7 +105,7 @@ class PulseEngine : public AudioEngine {
     pa_context* context = connection_.context();
     stream_ = pa_stream_new(context, "speechline capture", &sampleSpec, &source->channelMap);
     if (!stream_) {
-      *error = pa_context_errno(context);
+      *error = contextError(context, PA_ERR_UNKNOWN);
       return false;
     }
     // The sample format is valid now, so a block has at least one sample.
@@ -138,7 +138,7 @@ class PulseEngine : public AudioEngine {
     // No device name: the server routes the stream, and moves it to a microphone plugged in
     // later (PipeWire would pin a stream that names its source).
     if (pa_stream_connect_record(stream_, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
-      *error = pa_context_errno(context);
+      *error = contextError(context, PA_ERR_UNKNOWN);
       return false;
     }
     // Ready means ready to deliver: the first check of its source has answered too.
@@ -154,8 +154,7 @@ class PulseEngine : public AudioEngine {
       return false;
     }
     if (pa_stream_get_state(stream_) == PA_STREAM_READY) return true;
-    *error = pa_context_errno(context);
-    if (*error == PA_OK) *error = PA_ERR_UNKNOWN;
+    *error = contextError(context, PA_ERR_UNKNOWN);
     return false;
   }
 
