@@ -114,22 +114,7 @@ class PulseEngine : public AudioEngine {
     streamFormat_ = {static_cast<double>(sampleSpec.rate), sampleSpec.channels};
     frameBytes_ = pa_frame_size(&sampleSpec);
     bytesRead_ = 0;
-    pa_stream_set_state_callback(
-        stream_,
-        [](pa_stream* stream, void* engine) {
-          static_cast<PulseEngine*>(engine)->stateChanged(stream);
-        },
-        this);
-    pa_stream_set_moved_callback(
-        stream_,
-        [](pa_stream* stream, void* engine) { static_cast<PulseEngine*>(engine)->moved(stream); },
-        this);
-    pa_stream_set_read_callback(
-        stream_,
-        [](pa_stream* stream, size_t, void* engine) {
-          static_cast<PulseEngine*>(engine)->readAvailable(stream);
-        },
-        this);
+    setCallbacks();
     pa_buffer_attr attributes;
     attributes.maxlength = static_cast<uint32_t>(-1);
     attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<uint32_t>(-1);
@@ -156,6 +141,26 @@ class PulseEngine : public AudioEngine {
     if (pa_stream_get_state(stream_) == PA_STREAM_READY) return true;
     *error = contextError(context, PA_ERR_UNKNOWN);
     return false;
+  }
+
+  // Under the lock; closeStream() clears them.
+  void setCallbacks() {
+    pa_stream_set_state_callback(
+        stream_,
+        [](pa_stream* stream, void* engine) {
+          static_cast<PulseEngine*>(engine)->stateChanged(stream);
+        },
+        this);
+    pa_stream_set_moved_callback(
+        stream_,
+        [](pa_stream* stream, void* engine) { static_cast<PulseEngine*>(engine)->moved(stream); },
+        this);
+    pa_stream_set_read_callback(
+        stream_,
+        [](pa_stream* stream, size_t, void* engine) {
+          static_cast<PulseEngine*>(engine)->readAvailable(stream);
+        },
+        this);
   }
 
   // Under the lock.
