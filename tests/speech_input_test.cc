@@ -15,16 +15,14 @@ namespace {
 // Counts the frames appended into a counter that outlives it.
 class CountingRequest : public SpeechAudioBufferRecognitionRequest {
  public:
-  explicit CountingRequest(int* appendedFrames) : appendedFrames_(appendedFrames) {}
+  explicit CountingRequest(int* frames) : frames(frames) {}
   void setShouldReportPartialResults(bool) override {}
   void setRequiresOnDeviceRecognition(bool) override {}
   void appendAudioPCMBuffer(const AudioPCMBuffer& buffer) override {
-    *appendedFrames_ += static_cast<int>(buffer.frameLength());
+    *frames += buffer.frameLength();
   }
   void endAudio() override {}
-
- private:
-  int* const appendedFrames_;
+  int* const frames;
 };
 
 class SpeechInputTest : public testing::Test {

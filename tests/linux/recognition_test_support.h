@@ -1,6 +1,5 @@
-// What the PocketSphinx recognizer's tests feed it and how they watch it: a recorded clip at a
-// capture format, a main thread of their own, a log of the result handler's calls, and a
-// capture thread's stand-in.
+// For the PocketSphinx recognizer's tests: a recorded clip at a capture format, a main thread
+// of their own, a log of the result handler's calls, and a capture thread's stand-in.
 #pragma once
 
 #include <soxr.h>

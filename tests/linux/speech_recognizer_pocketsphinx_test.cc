@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <cstdio>
 #include <filesystem>
 
 #include "platform/linux/speech_recognizer-pocketsphinx.h"
@@ -104,10 +103,6 @@ TEST_F(PocketSphinxRecognitionTest, StreamsPartialsThenOneFinalAfterTheSilence) 
   const std::vector<double>& costs = feeder_->appendMicroseconds;
   EXPECT_LE(std::count_if(costs.begin(), costs.end(), [](double us) { return us >= 2000; }),
             static_cast<std::ptrdiff_t>(costs.size() / 100));
-  for (const Delivery& d : deliveries) {
-    std::printf("%.3f s of audio fed: %s\n", static_cast<double>(d.framesFed) / 48000,
-                d.text->c_str());
-  }
 }
 
 TEST_F(PocketSphinxRecognitionTest, EndAudioFinishesWithWhatWasBuffered) {
