@@ -76,7 +76,7 @@ TEST(JsonLineTest, EveryByteValueGivesOneValidLine) {
   const std::string line = encodeEventLine(Event{{{"text", all}}});
   EXPECT_EQ(line.find('\n'), line.size() - 1);
   EXPECT_EQ(line.find('\r'), std::string::npos);
-  EXPECT_NO_THROW(nlohmann::json::parse(line));
+  EXPECT_TRUE(nlohmann::json::accept(line));
 }
 
 }  // namespace

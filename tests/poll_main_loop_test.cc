@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "platform/main_queue.h"
+#include "platform/main_loop.h"
 
 namespace speechline {
 namespace {

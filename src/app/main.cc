@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/options.h"
-#include "platform/main_queue.h"
+#include "platform/main_loop.h"
 #include "speech_input/speech_input.h"
 
 namespace speechline {
@@ -18,7 +18,6 @@ std::shared_ptr<SignalSource> interruptSource;
 std::shared_ptr<SignalSource> terminateSource;
 
 void stopSpeechInput() {
-  // Read at the moment the handler runs; held for the call.
   if (std::shared_ptr<SpeechInput> input = speechInput) input->stop();
 }
 

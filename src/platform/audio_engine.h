@@ -14,16 +14,19 @@ namespace speechline {
 using AudioNodeTapBlock = std::function<void(const AudioPCMBuffer& buffer, const AudioTime& when)>;
 
 // The engine's microphone input. Owned by its engine; every call of AudioEngine::inputNode()
-// returns the same node.
+// returns the same node. All calls are made on the main thread.
 class AudioInputNode {
  public:
   virtual ~AudioInputNode() = default;
 
   // The microphone's own format on `bus`; a channel count of 0 means no input is available.
+  // May block while the audio service answers (on Linux, for at most a few seconds).
   virtual AudioFormat outputFormatForBus(uint32_t bus) = 0;
 
-  // Installs the one tap of `bus`. `bufferSize` is the requested number of frames per buffer.
-  // The node keeps its own copy of `tapBlock` until removeTapOnBus().
+  // Installs the one tap of `bus`, for buffers in `format`, the one outputFormatForBus()
+  // reported. `bufferSize` is the requested number of frames per buffer. The node keeps its
+  // own copy of `tapBlock` until removeTapOnBus(). Reports nothing itself: where the service
+  // refuses the tap (macOS), the engine's startAndReturnError() fails with its reason.
   virtual void installTapOnBus(uint32_t bus, uint32_t bufferSize, const AudioFormat& format,
                                AudioNodeTapBlock tapBlock) = 0;
 
@@ -39,11 +42,16 @@ class AudioEngine {
 
   virtual ~AudioEngine() = default;
 
+  // The microphone input, valid as long as the engine. Never fails.
   virtual AudioInputNode& inputNode() = 0;
+
+  // Readies the engine to start. Reports nothing itself: the macOS engine keeps a failure here
+  // and startAndReturnError() returns it; the Linux engine has nothing to prepare.
   virtual void prepare() = 0;
 
-  // Starts capture. On failure returns false and stores the service's own description of the
-  // failure in `*errorDescription`.
+  // Starts capture, and with it the tap's calls. On failure returns false and stores the
+  // service's own description of the failure in `*errorDescription`, which must not be null.
+  // May block while the audio service answers (on Linux, for at most a few seconds).
   virtual bool startAndReturnError(std::string* errorDescription) = 0;
 
   // Ends capture. Safe to call when the engine never started.

@@ -38,11 +38,17 @@ using SpeechRecognitionResultHandler =
 // on the audio thread.
 class SpeechAudioBufferRecognitionRequest {
  public:
+  // A new request that holds no audio, reporting partial results. Never null.
   static std::shared_ptr<SpeechAudioBufferRecognitionRequest> create();
 
   virtual ~SpeechAudioBufferRecognitionRequest() = default;
 
+  // The two settings are read when the request is given to a task; a later change may be
+  // ignored. Main thread.
+  // Whether the task delivers partial results before its final one.
   virtual void setShouldReportPartialResults(bool shouldReport) = 0;
+  // True: the audio must not leave the device. Only for a recognizer whose
+  // supportsOnDeviceRecognition() is true; the Linux service always stays on the device.
   virtual void setRequiresOnDeviceRecognition(bool requiresOnDevice) = 0;
 
   // Called on the audio thread with each captured buffer, possibly before any task exists; the
@@ -53,7 +59,8 @@ class SpeechAudioBufferRecognitionRequest {
   virtual void endAudio() = 0;
 };
 
-// Recognition in progress. Main thread only.
+// Recognition in progress. Main thread only. Dropping the task is not a cancel: only cancel()
+// makes sure that the result handler is not called again.
 class SpeechRecognitionTask {
  public:
   virtual ~SpeechRecognitionTask() = default;
@@ -76,12 +83,19 @@ class SpeechRecognizer {
 
   virtual ~SpeechRecognizer() = default;
 
+  // Whether a task started now can recognise. The answer may change from one call to the next
+  // (the macOS service may need its servers); on Linux it is false for a model folder that
+  // lacks a readable part. Does not block.
   virtual bool isAvailable() = 0;
+
+  // Whether this recognizer can recognise without sending audio off the device, so that a
+  // request may require it. Does not block.
   virtual bool supportsOnDeviceRecognition() = 0;
 
-  // Starts recognising the audio of `request`, that appended before this call included. The
-  // task keeps what it needs (this recognizer too) for as long as it exists; `resultHandler` is
-  // called on the main thread through the main queue.
+  // Starts recognising the audio of `request`, that appended before this call included. Never
+  // null; a task that cannot run reports an error to `resultHandler`. The task keeps what it
+  // needs (this recognizer too) for as long as it runs; `resultHandler` is called on the main
+  // thread through the main queue, never from inside this call.
   virtual std::shared_ptr<SpeechRecognitionTask> recognitionTask(
       std::shared_ptr<SpeechAudioBufferRecognitionRequest> request,
       SpeechRecognitionResultHandler resultHandler) = 0;

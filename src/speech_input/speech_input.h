@@ -55,8 +55,10 @@ class SpeechInput : public std::enable_shared_from_this<SpeechInput> {
   bool didStop = false;
 };
 
-// Ends the process at once with `exitCode` after flushing stdout. Skips static destructors and
-// library clean-up, which would run under the capture and recognition threads.
+// Ends the process at once with `exitCode`, by _Exit: static destructors and library clean-up
+// would run under the capture and recognition threads. Events are written straight to file
+// descriptor 1, so the fflush(stdout) before it normally finds nothing; it stays because the
+// stop sequence flushes standard output before it exits, whatever may write through stdio.
 [[noreturn]] void endProcess(int exitCode);
 
 }  // namespace speechline

@@ -5,7 +5,7 @@
 #include <memory>
 #include <utility>
 
-#include "platform/main_queue.h"
+#include "platform/main_loop.h"
 
 namespace speechline {
 namespace {

@@ -105,7 +105,7 @@ class PulseEngine : public AudioEngine {
     pa_context* context = connection_.context();
     stream_ = pa_stream_new(context, "speechline capture", &sampleSpec, &source->channelMap);
     if (!stream_) {
-      *error = pa_context_errno(context);
+      *error = contextError(context, PA_ERR_UNKNOWN);
       return false;
     }
     // The sample format is valid now, so a block has at least one sample.
@@ -114,6 +114,37 @@ class PulseEngine : public AudioEngine {
     streamFormat_ = {static_cast<double>(sampleSpec.rate), sampleSpec.channels};
     frameBytes_ = pa_frame_size(&sampleSpec);
     bytesRead_ = 0;
+    setCallbacks();
+    pa_buffer_attr attributes;
+    attributes.maxlength = static_cast<uint32_t>(-1);
+    attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<uint32_t>(-1);
+    // Without it the server may hand out audio in bursts of up to two seconds.
+    attributes.fragsize = static_cast<uint32_t>(frames * pa_frame_size(&sampleSpec));
+    // No device name: the server routes the stream, and moves it to a microphone plugged in
+    // later (PipeWire would pin a stream that names its source).
+    if (pa_stream_connect_record(stream_, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
+      *error = contextError(context, PA_ERR_UNKNOWN);
+      return false;
+    }
+    // Ready means ready to deliver: the first check of its source has answered too.
+    const bool settled = connection_.waitUntil(
+        [this] {
+          const pa_stream_state_t state = pa_stream_get_state(stream_);
+          return state != PA_STREAM_CREATING &&
+                 (state != PA_STREAM_READY || !sourceCheck_.pending());
+        },
+        deadline);
+    if (!settled) {
+      *error = PA_ERR_TIMEOUT;
+      return false;
+    }
+    if (pa_stream_get_state(stream_) == PA_STREAM_READY) return true;
+    *error = contextError(context, PA_ERR_UNKNOWN);
+    return false;
+  }
+
+  // Under the lock; closeStream() clears them.
+  void setCallbacks() {
     pa_stream_set_state_callback(
         stream_,
         [](pa_stream* stream, void* engine) {
@@ -130,33 +161,6 @@ class PulseEngine : public AudioEngine {
           static_cast<PulseEngine*>(engine)->readAvailable(stream);
         },
         this);
-    pa_buffer_attr attributes;
-    attributes.maxlength = static_cast<uint32_t>(-1);
-    attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<uint32_t>(-1);
-    // Without it the server may hand out audio in bursts of up to two seconds.
-    attributes.fragsize = static_cast<uint32_t>(frames * pa_frame_size(&sampleSpec));
-    // No device name: the server routes the stream, and moves it to a microphone plugged in
-    // later (PipeWire would pin a stream that names its source).
-    if (pa_stream_connect_record(stream_, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
-      *error = pa_context_errno(context);
-      return false;
-    }
-    // Ready means ready to deliver: the first check of its source has answered too.
-    const bool settled = connection_.waitUntil(
-        [this] {
-          const pa_stream_state_t state = pa_stream_get_state(stream_);
-          return state != PA_STREAM_CREATING &&
-                 (state != PA_STREAM_READY || !sourceCheck_.pending());
-        },
-        deadline);
-    if (!settled) {
-      *error = PA_ERR_TIMEOUT;
-      return false;
-    }
-    if (pa_stream_get_state(stream_) == PA_STREAM_READY) return true;
-    *error = pa_context_errno(context);
-    if (*error == PA_OK) *error = PA_ERR_UNKNOWN;
-    return false;
   }
 
   // Under the lock.

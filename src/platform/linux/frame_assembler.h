@@ -21,8 +21,6 @@ class FrameAssembler {
   bool full() const { return filled_ == block_.size() * sizeof(float); }
   const float* samples() const { return block_.data(); }
   uint32_t framesPerBlock() const { return framesPerBlock_; }
-
-  // Starts the next block.
   void clear() { filled_ = 0; }
 
  private:

@@ -7,13 +7,12 @@ namespace {
 
 void signalLoop(pa_threaded_mainloop* mainloop) { pa_threaded_mainloop_signal(mainloop, 0); }
 
-// pa_context_errno() for a failure that must have a cause.
+}  // namespace
+
 int contextError(pa_context* context, int fallback) {
   const int error = pa_context_errno(context);
   return error == PA_OK ? fallback : error;
 }
-
-}  // namespace
 
 PulseConnection::Lock::Lock(const PulseConnection& connection) : mainloop_(connection.mainloop_) {
   if (mainloop_) pa_threaded_mainloop_lock(mainloop_);

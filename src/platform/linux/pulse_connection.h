@@ -7,7 +7,7 @@
 
 namespace speechline {
 
-// A source as the server describes it.
+// What capture needs to know of a source.
 struct PulseSourceInfo {
   pa_sample_spec sampleSpec;
   pa_channel_map channelMap;
@@ -58,7 +58,6 @@ class PulseConnection {
   // Needs a connection.
   bool waitUntil(const std::function<bool()>& done, pa_usec_t deadline);
 
-  // Drops the connection, if any.
   void disconnect();
 
   pa_threaded_mainloop* mainloop() const { return mainloop_; }
@@ -69,5 +68,9 @@ class PulseConnection {
   pa_threaded_mainloop* mainloop_ = nullptr;
   pa_context* context_ = nullptr;
 };
+
+// pa_context_errno() of `context`, or `fallback` where that names no error: for a failure that
+// must be reported with a cause.
+int contextError(pa_context* context, int fallback);
 
 }  // namespace speechline

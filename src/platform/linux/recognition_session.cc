@@ -9,7 +9,7 @@
 #include "platform/linux/audio_converter.h"
 #include "platform/linux/transcript_decoder.h"
 #include "platform/linux/worker_threads.h"
-#include "platform/main_queue.h"
+#include "platform/main_loop.h"
 
 namespace speechline {
 
@@ -31,26 +31,26 @@ constexpr std::chrono::milliseconds kPollInterval{50};
 // the cache), for a few tens of milliseconds on partial results.
 constexpr std::chrono::milliseconds kAudioPollInterval{50};
 
-std::atomic<int64_t> noAudioTimeoutMilliseconds{kNoAudioTimeout.count()};
-
 std::string describeSeconds(std::chrono::milliseconds duration) {
   char text[32];
   std::snprintf(text, sizeof text, "%g", static_cast<double>(duration.count()) / 1000);
   return text;
 }
 
-class RecognitionLoop {
+// The session's thread: owns what the thread uses, and lets it go when the thread ends.
+class SessionThread {
  public:
-  RecognitionLoop(std::shared_ptr<RecognitionSession::State> state,
-                  std::shared_ptr<AudioQueue> audio, std::shared_ptr<DecoderLoad> load,
-                  RecognitionSettings settings)
+  SessionThread(std::shared_ptr<RecognitionSession::State> state, std::shared_ptr<AudioQueue> audio,
+                std::shared_ptr<DecoderLoad> load, bool reportPartialResults,
+                RecognitionSettings settings)
       : state_(std::move(state)),
         audio_(std::move(audio)),
         load_(std::move(load)),
+        reportPartialResults_(reportPartialResults),
         settings_(settings),
         lastArrival_(Clock::now()) {}
 
-  ~RecognitionLoop() {
+  ~SessionThread() {
     // The handler belongs to the main thread: let the last reference go there.
     dispatchToMainQueue([state = std::move(state_)] {});
   }
@@ -89,7 +89,7 @@ class RecognitionLoop {
 
   void decode(ps_decoder_t* decoder) {
     TranscriptDecoder transcript(decoder);
-    if (!transcript.start()) {
+    if (!transcript.startUtterance()) {
       failDecoding();
       return;
     }
@@ -163,7 +163,7 @@ class RecognitionLoop {
 
   void reportPartial(const std::string& text) {
     // An utterance can decode to nothing in its last pass; a shown transcript is not taken back.
-    if (!settings_.reportPartialResults || text.empty() || text == reported_) return;
+    if (!reportPartialResults_ || text.empty() || text == reported_) return;
     reported_ = text;
     deliver(SpeechRecognitionResult{text, false});
   }
@@ -187,6 +187,7 @@ class RecognitionLoop {
   std::shared_ptr<RecognitionSession::State> state_;
   const std::shared_ptr<AudioQueue> audio_;
   const std::shared_ptr<DecoderLoad> load_;
+  const bool reportPartialResults_;
   const RecognitionSettings settings_;
   uint64_t arrivalsSeen_ = 0;
   Clock::time_point lastArrival_;
@@ -195,23 +196,18 @@ class RecognitionLoop {
 
 }  // namespace
 
-void setNoAudioTimeout(std::chrono::milliseconds timeout) {
-  noAudioTimeoutMilliseconds.store(timeout.count());
-}
-
-std::chrono::milliseconds noAudioTimeout() {
-  return std::chrono::milliseconds(noAudioTimeoutMilliseconds.load());
-}
-
 std::shared_ptr<RecognitionSession> RecognitionSession::start(
-    std::shared_ptr<AudioQueue> audio, std::shared_ptr<DecoderLoad> load,
+    std::shared_ptr<AudioQueue> audio, std::shared_ptr<DecoderLoad> load, bool reportPartialResults,
     RecognitionSettings settings, SpeechRecognitionResultHandler handler) {
   auto state = std::make_shared<State>();
   state->handler = std::move(handler);
-  // Moved into the loop, so that the thread's references end with it.
-  startWorkerThread([state, audio, load = std::move(load), settings]() mutable {
-    RecognitionLoop(std::move(state), std::move(audio), std::move(load), settings).run();
-  });
+  // Moved into the thread's object, so that the thread's references end with it.
+  startWorkerThread(
+      [state, audio, load = std::move(load), reportPartialResults, settings]() mutable {
+        SessionThread(std::move(state), std::move(audio), std::move(load), reportPartialResults,
+                      settings)
+            .run();
+      });
   return std::make_shared<RecognitionSession>(std::move(state), std::move(audio));
 }
 

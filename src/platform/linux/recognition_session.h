@@ -9,33 +9,31 @@
 
 namespace speechline {
 
-// How long a running task waits for audio before it fails: a microphone or sound server that
-// vanishes must end the run, not leave it waiting for ever.
-inline constexpr std::chrono::milliseconds kNoAudioTimeout{5000};
-
-// The timeout of tasks started from now on. Only tests change it.
-void setNoAudioTimeout(std::chrono::milliseconds timeout);
-std::chrono::milliseconds noAudioTimeout();
-
+// What a PocketSphinx recognizer sets its tasks up with; SpeechRecognizer::create() takes the
+// defaults.
 struct RecognitionSettings {
-  bool reportPartialResults = true;
-  std::chrono::milliseconds noAudioTimeout = kNoAudioTimeout;
+  // How long a running task waits for audio before it fails: a microphone or sound server that
+  // vanishes must end the run, not leave it waiting for ever.
+  std::chrono::milliseconds noAudioTimeout{5000};
 };
 
-// One recognition task's work: a thread that waits for its decoder, converts and decodes the
-// audio as it arrives, and posts each result or error to the main queue, where `handler` runs.
-// The thread ends after a final result or an error.
-class RecognitionSession {
+// One PocketSphinx recognition task: a thread that waits for its decoder, converts and decodes
+// the audio as it arrives, and posts each result or error to the main queue, where `handler`
+// runs. The thread ends after a final result, an error or cancel(); it holds what it uses, so
+// the task may be dropped while it runs (its results are still delivered).
+class RecognitionSession : public SpeechRecognitionTask {
  public:
   // Starts the thread. A null `audio` (a request another task already reads) fails at once.
+  // Partial results are delivered only when `reportPartialResults` is set.
   static std::shared_ptr<RecognitionSession> start(std::shared_ptr<AudioQueue> audio,
                                                    std::shared_ptr<DecoderLoad> load,
+                                                   bool reportPartialResults,
                                                    RecognitionSettings settings,
                                                    SpeechRecognitionResultHandler handler);
 
   // Main thread. The handler is not called again once this returns, and the thread stops at
   // its next step.
-  void cancel();
+  void cancel() override;
 
   // Shared with the thread and the deliveries it posts.
   struct State;

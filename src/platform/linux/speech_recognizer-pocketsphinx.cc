@@ -35,23 +35,13 @@ class PocketSphinxRequest : public SpeechAudioBufferRecognitionRequest {
   bool reportPartialResults_ = true;
 };
 
-class PocketSphinxTask : public SpeechRecognitionTask {
- public:
-  explicit PocketSphinxTask(std::shared_ptr<RecognitionSession> session)
-      : session_(std::move(session)) {}
-
-  void cancel() override { session_->cancel(); }
-
- private:
-  const std::shared_ptr<RecognitionSession> session_;
-};
-
 class PocketSphinxRecognizer : public SpeechRecognizer {
  public:
   // The model loads when a task starts, after capture has started: a load running beside the
   // connection to the sound server slows that down (both fault in memory at a high rate), and
   // the audio of the first milliseconds is kept for the decoder anyway.
-  explicit PocketSphinxRecognizer(ModelParts parts) : parts_(std::move(parts)) {}
+  PocketSphinxRecognizer(ModelParts parts, RecognitionSettings settings)
+      : parts_(std::move(parts)), settings_(settings) {}
 
   bool isAvailable() override { return parts_.complete(); }
   bool supportsOnDeviceRecognition() override { return true; }
@@ -61,23 +51,22 @@ class PocketSphinxRecognizer : public SpeechRecognizer {
       SpeechRecognitionResultHandler resultHandler) override {
     // Every request in this process comes from SpeechAudioBufferRecognitionRequest::create().
     auto* ours = static_cast<PocketSphinxRequest*>(request.get());
-    RecognitionSettings settings;
-    settings.reportPartialResults = ours && ours->reportPartialResults();
-    settings.noAudioTimeout = noAudioTimeout();
     // A decoder serves one task.
-    return std::make_shared<PocketSphinxTask>(
-        RecognitionSession::start(ours ? ours->claimAudio() : nullptr, DecoderLoad::start(parts_),
-                                  settings, std::move(resultHandler)));
+    return RecognitionSession::start(
+        ours ? ours->claimAudio() : nullptr, DecoderLoad::start(parts_),
+        ours && ours->reportPartialResults(), settings_, std::move(resultHandler));
   }
 
  private:
   const ModelParts parts_;
+  const RecognitionSettings settings_;
 };
 
 }  // namespace
 
-std::shared_ptr<SpeechRecognizer> makePocketSphinxRecognizer(const ModelParts& parts) {
-  return std::make_shared<PocketSphinxRecognizer>(parts);
+std::shared_ptr<SpeechRecognizer> makePocketSphinxRecognizer(const ModelParts& parts,
+                                                             const RecognitionSettings& settings) {
+  return std::make_shared<PocketSphinxRecognizer>(parts, settings);
 }
 
 void SpeechRecognizer::requestAuthorization(
@@ -90,7 +79,7 @@ std::shared_ptr<SpeechRecognizer> SpeechRecognizer::create(const std::string& lo
   const std::optional<std::string> directory =
       findModelDirectory(localeIdentifier, ModelSearchPath::standard());
   if (!directory) return nullptr;
-  return makePocketSphinxRecognizer(findModelParts(*directory));
+  return makePocketSphinxRecognizer(findModelParts(*directory), RecognitionSettings{});
 }
 
 std::shared_ptr<SpeechAudioBufferRecognitionRequest> SpeechAudioBufferRecognitionRequest::create() {

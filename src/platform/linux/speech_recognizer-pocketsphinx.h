@@ -3,13 +3,16 @@
 #include <memory>
 
 #include "platform/linux/model_locator.h"
+#include "platform/linux/recognition_session.h"
 #include "platform/speech_recognizer.h"
 
 namespace speechline {
 
-// The PocketSphinx recognizer over the model `parts`, as SpeechRecognizer::create() makes it
-// once it has found the locale's model folder; tests call it with a model folder of their own.
-// Starts loading the model at once when every part is there.
-std::shared_ptr<SpeechRecognizer> makePocketSphinxRecognizer(const ModelParts& parts);
+// The PocketSphinx recognizer over the model `parts`, its tasks set up with `settings`.
+// SpeechRecognizer::create() makes it with the default settings once it has found the locale's
+// model folder; tests call it with a model folder or settings of their own. Reads no file: each
+// task starts loading its own decoder when it starts. Never null.
+std::shared_ptr<SpeechRecognizer> makePocketSphinxRecognizer(const ModelParts& parts,
+                                                             const RecognitionSettings& settings);
 
 }  // namespace speechline

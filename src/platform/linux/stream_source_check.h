@@ -27,6 +27,8 @@ class StreamSourceCheck {
 
   // True while a lookup runs.
   bool pending() const;
+  // True once the last lookup has found a source that is not a monitor; false before it
+  // answers, after cancel(), and when the lookup failed.
   bool onMicrophone() const { return onMicrophone_; }
 
  private:

@@ -28,7 +28,7 @@ TranscriptDecoder::TranscriptDecoder(ps_decoder_t* decoder) : decoder_(decoder) 
 
 TranscriptDecoder::~TranscriptDecoder() { ps_free(decoder_); }
 
-bool TranscriptDecoder::start() {
+bool TranscriptDecoder::startUtterance() {
   utteranceHasSpeech_ = false;
   utteranceStarted_ = ps_start_utt(decoder_) >= 0;
   return utteranceStarted_;
@@ -47,7 +47,7 @@ bool TranscriptDecoder::process(const int16_t* samples, size_t count) {
       lastSpeechEnd_.reset();
     } else if (inSpeech_) {
       // The detector left speech after its hangover: the utterance is over.
-      if (!closeUtterance() || !start()) return false;
+      if (!closeUtterance() || !startUtterance()) return false;
       lastSpeechEnd_ = samplesDecoded_ - hangoverSamples_;
     }
     inSpeech_ = speech;

@@ -30,7 +30,8 @@ class TranscriptDecoder {
   TranscriptDecoder& operator=(const TranscriptDecoder&) = delete;
 
   // Each returns false when the decoder refuses the call; the decoder is unusable then.
-  bool start();
+  // startUtterance() opens the first utterance; process() opens each later one itself.
+  bool startUtterance();
   bool process(const int16_t* samples, size_t count);
   // The audio has ended: closes the utterance in progress.
   bool finish();

@@ -16,7 +16,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/main_queue.h"
+#include "platform/main_loop.h"
 
 namespace speechline {
 namespace {

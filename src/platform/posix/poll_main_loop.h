@@ -4,9 +4,10 @@
 
 namespace speechline {
 
-// The POSIX main loop behind main_queue.h: one poll() on the main thread over two self-pipes,
-// one woken by dispatchToMainQueue(), one written by the signal handlers. Each backend's
-// runMainLoop() ends in runPollMainLoop().
+// The POSIX main loop behind main_loop.h: one poll() on the main thread over two self-pipes,
+// one woken by dispatchToMainQueue(), one written by the signal handlers. The Linux and the
+// scripted backends' runMainLoop() end in runPollMainLoop(); the macOS backend runs the main
+// run loop instead.
 //
 // It also watches file descriptor 1 when that is a pipe, a socket or a terminal: once its
 // reader is gone, the process is ended by SIGPIPE, as its next write would have ended it.

@@ -1,4 +1,4 @@
-#include "platform/main_queue.h"
+#include "platform/main_loop.h"
 #include "platform/posix/poll_main_loop.h"
 #include "platform/scripted/script.h"
 

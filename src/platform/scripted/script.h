@@ -61,6 +61,13 @@ struct Script {
 };
 
 // Appends one line to the call log, in one write, so lines from several threads never mix.
+// A line starts with the name of the call as the macOS backend makes it, so that a process
+// test's expected calls read the same as the macOS services' calls. Most are the C++ names too;
+// these four are not:
+//   AVAudioEngine init                          AudioEngine::create()
+//   SFSpeechAudioBufferRecognitionRequest init  SpeechAudioBufferRecognitionRequest::create()
+//   initWithLocale "ID"                         SpeechRecognizer::create()
+//   recognitionTaskWithRequest                  SpeechRecognizer::recognitionTask()
 void logCall(const std::string& line);
 
 // `text` quoted the way the script spells strings, so a log line stays one line.

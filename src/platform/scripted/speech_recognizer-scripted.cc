@@ -1,7 +1,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/main_queue.h"
+#include "platform/main_loop.h"
 #include "platform/scripted/permission-scripted.h"
 #include "platform/scripted/script.h"
 #include "platform/speech_recognizer.h"
