@@ -7,16 +7,18 @@
 # Only the product is installed: speechline-scripted and the test programs never are.
 
 include(GNUInstallDirs)
+# The repository, wherever these rules are included from.
+get_filename_component(speechline_source ${CMAKE_CURRENT_LIST_DIR} DIRECTORY)
 
 install(TARGETS speechline RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The manual page, the README with docs/ and examples/, the copyright file.
-include(packaging/documentation.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/documentation.cmake)
 
 if(NOT APPLE)
   # Where users add models for more languages; the binary looks here (see model_locator.h).
   install(DIRECTORY DESTINATION ${CMAKE_INSTALL_DATADIR}/speechline/models)
-  install(FILES packaging/models-README RENAME README
+  install(FILES ${speechline_source}/packaging/models-README RENAME README
     DESTINATION ${CMAKE_INSTALL_DATADIR}/speechline/models)
 endif()
 
@@ -57,6 +59,6 @@ are in /usr/share/doc/speechline/.")
 # cpack reads this for each generator it runs: it refuses a Debian package of a build whose
 # prefix is not /usr.
 set(CPACK_SPEECHLINE_INSTALL_PREFIX "${CMAKE_INSTALL_PREFIX}")
-set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/cpack_project.cmake)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_project.cmake)
 
 include(CPack)

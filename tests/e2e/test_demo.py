@@ -18,11 +18,14 @@ def processes_naming(text):
     found = []
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
-            with open("/proc/%s/cmdline" % pid, "rb") as a, open("/proc/%s/environ" % pid, "rb") as b:
-                if text.encode() in a.read() + b.read():
-                    found.append(pid)
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                seen = f.read()
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                seen += f.read()
         except OSError:
-            pass  # gone meanwhile
+            continue  # gone meanwhile
+        if text.encode() in seen:
+            found.append(pid)
     return found
 
 
