@@ -3,6 +3,7 @@ event stream, its exit-status line, Ctrl-C while speech plays, and nothing left 
 
 import json
 import os
+import pathlib
 import shutil
 import signal
 import tempfile
@@ -14,18 +15,14 @@ DEMO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scr
 
 
 def processes_naming(text):
-    """Pids of the processes whose command line or environment holds `text`."""
+    """The processes whose command line or environment holds `text`."""
     found = []
-    for pid in filter(str.isdigit, os.listdir("/proc")):
+    for proc in pathlib.Path("/proc").glob("[0-9]*"):
         try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                seen = f.read()
-            with open("/proc/%s/environ" % pid, "rb") as f:
-                seen += f.read()
+            if text.encode() in (proc / "cmdline").read_bytes() + (proc / "environ").read_bytes():
+                found.append(proc.name)
         except OSError:
-            continue  # gone meanwhile
-        if text.encode() in seen:
-            found.append(pid)
+            pass  # gone meanwhile
     return found
 
 

@@ -14,7 +14,6 @@ from support import (TIMEOUT, PulseDesktop, Run, Speechline, normalize, referenc
                      word_error_rate)
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-BUILD_TIMEOUT = 600
 
 
 def run(*args, timeout=TIMEOUT):
@@ -22,20 +21,14 @@ def run(*args, timeout=TIMEOUT):
                           timeout=timeout).stdout
 
 
-def configure(build, prefix):
+def cpack(build, prefix):
+    """Configures a Release build for `prefix` and runs cpack -G DEB in it."""
     run("cmake", "-S", SOURCE, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
         "-DCMAKE_INSTALL_PREFIX=" + prefix, "-DSPEECHLINE_TESTS=OFF")
-
-
-def cpack(build):
+    if prefix == "/usr":
+        run("cmake", "--build", build, "-j", str(os.cpu_count()), timeout=600)
     return subprocess.run(["cpack", "-G", "DEB"], cwd=build, capture_output=True, text=True,
                           timeout=TIMEOUT)
-
-
-def relative_links(markdown):
-    """The targets of the Markdown links that point into the documentation itself."""
-    targets = re.findall(r"\]\(([^)\s]+)\)", markdown)
-    return [t.split("#")[0] for t in targets if "://" not in t and not t.startswith("#")]
 
 
 def needed_libraries(binary):
@@ -71,9 +64,7 @@ class DebianPackageTest(unittest.TestCase):
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="speechline-package-")
         build = os.path.join(cls.work, "build")
-        configure(build, "/usr")
-        run("cmake", "--build", build, "-j", str(os.cpu_count()), timeout=BUILD_TIMEOUT)
-        packaged = cpack(build)
+        packaged = cpack(build, "/usr")
         assert packaged.returncode == 0, packaged.stdout + packaged.stderr
         packages = [name for name in os.listdir(build) if name.endswith(".deb")]
         assert len(packages) == 1, packages
@@ -118,26 +109,24 @@ class DebianPackageTest(unittest.TestCase):
                 self.assertIn(" " + path + "\n", listed)
         self.assertNotIn("scripted", listed)
         for folder, _, names in os.walk(self.doc):
-            for name in filter(lambda name: name.endswith(".md"), names):
+            for name in (name for name in names if name.endswith(".md")):
                 with open(os.path.join(folder, name)) as f:
-                    for link in relative_links(f.read()):
-                        with self.subTest(document=name, link=link):
-                            self.assertTrue(os.path.exists(os.path.join(folder, link)))
+                    links = re.findall(r"\]\(([^)#:]+)[)#]", f.read())  # neither URLs nor anchors
+                for link in links:
+                    with self.subTest(document=name, link=link):
+                        self.assertTrue(os.path.exists(os.path.join(folder, link)))
 
     def test_copyright_is_machine_readable_with_the_licence(self):
         with open(os.path.join(self.doc, "copyright")) as f:
-            paragraphs = [dict(re.findall(r"^(\S+): ?(.*(?:\n .*)*)", p, re.M))
-                          for p in f.read().rstrip("\n").split("\n\n")]
+            header, files, licence = f.read().rstrip("\n").split("\n\n")
         with open(os.path.join(SOURCE, "LICENSE")) as f:
             holder, terms = re.search(r"Copyright \(c\) ([^\n]+)\n\n(.*)", f.read(), re.S).groups()
-        header, files, licence = paragraphs
-        self.assertEqual(header["Format"],
-                         "https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/")
-        self.assertEqual(files, {"Files": "*", "Copyright": holder, "License": "Expat"})
-        # A continuation line starts with a space; "." stands for an empty line.
-        text = [line[1:] for line in licence["License"].split("\n")[1:]]
-        self.assertEqual(licence["License"].split("\n")[0], "Expat")
-        self.assertEqual("\n".join("" if line == "." else line for line in text), terms.strip())
+        self.assertRegex(header, r"^Format: https://www\.debian\.org/doc/packaging-manuals/"
+                         r"copyright-format/1\.0/\n")
+        self.assertEqual(files, "Files: *\nCopyright: %s\nLicense: Expat" % holder)
+        # The licence text comes one space in, with "." for an empty line.
+        self.assertEqual(re.sub(r"^ \.?", "", licence, flags=re.M),
+                         "License: Expat\n" + terms.strip())
 
     def test_manual_page_shows_the_version_and_renders_without_warnings(self):
         with gzip.open(os.path.join(self.root, "usr/share/man/man1/speechline.1.gz"), "rb") as f:
@@ -172,12 +161,9 @@ class DebianPackageTest(unittest.TestCase):
                          ["/usr/share/speechline/models/xx-xx"])
 
     def test_a_package_of_another_prefix_is_refused(self):
-        build = os.path.join(self.work, "elsewhere")
-        configure(build, "/opt/speechline")
-        packaged = cpack(build)
-        self.assertNotEqual(packaged.returncode, 0)
-        self.assertIn("-DCMAKE_INSTALL_PREFIX=/usr", packaged.stdout + packaged.stderr)
-        self.assertIn("/opt/speechline", packaged.stdout + packaged.stderr)
+        refused = cpack(os.path.join(self.work, "elsewhere"), "/opt/speechline")
+        self.assertNotEqual(refused.returncode, 0)
+        self.assertIn("-DCMAKE_INSTALL_PREFIX=/usr", refused.stdout + refused.stderr)
 
     def test_unpacked_binary_hears_speech(self):
         desktop = PulseDesktop()
