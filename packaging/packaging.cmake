@@ -1,43 +1,24 @@
 # Install rules and the Debian package. Included from the top-level CMakeLists.txt.
 #
-#   cmake --install build --prefix /usr/local
-#   (cd build && cpack -G DEB)        -> build/speechline_<version>_<arch>.deb
+#   cmake --install build                       (prefix /usr/local unless configured otherwise)
+#   cmake -S . -B build-deb -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr
+#   cmake --build build-deb && (cd build-deb && cpack -G DEB)   -> build-deb/speechline_*.deb
 #
 # Only the product is installed: speechline-scripted and the test programs never are.
 
 include(GNUInstallDirs)
+# The repository, wherever these rules are included from.
+get_filename_component(speechline_source ${CMAKE_CURRENT_LIST_DIR} DIRECTORY)
 
 install(TARGETS speechline RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# Debian wants manual pages compressed with gzip -9n (no name or time stamp inside).
-find_program(SPEECHLINE_GZIP gzip)
-if(SPEECHLINE_GZIP)
-  set(speechline_manpage ${CMAKE_CURRENT_BINARY_DIR}/speechline.1.gz)
-  add_custom_command(OUTPUT ${speechline_manpage}
-    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/speechline.1
-            ${CMAKE_CURRENT_BINARY_DIR}/speechline.1
-    COMMAND ${SPEECHLINE_GZIP} -9nf ${CMAKE_CURRENT_BINARY_DIR}/speechline.1
-    DEPENDS ${PROJECT_SOURCE_DIR}/docs/speechline.1
-    COMMENT "Compressing the manual page"
-    VERBATIM)
-  add_custom_target(speechline_manpage ALL DEPENDS ${speechline_manpage})
-else()
-  set(speechline_manpage ${PROJECT_SOURCE_DIR}/docs/speechline.1)
-endif()
-install(FILES ${speechline_manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-
-# The docs for parent-program authors, with the example clients beside them. The pattern is
-# matched at install time, so every guide in docs/ goes along.
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} FILES_MATCHING PATTERN "*.md")
-install(DIRECTORY examples DESTINATION ${CMAKE_INSTALL_DOCDIR}
-  PATTERN "node_modules" EXCLUDE
-  PATTERN "__pycache__" EXCLUDE)
+# The manual page, the README with docs/ and examples/, the copyright file.
+include(${CMAKE_CURRENT_LIST_DIR}/documentation.cmake)
 
 if(NOT APPLE)
   # Where users add models for more languages; the binary looks here (see model_locator.h).
   install(DIRECTORY DESTINATION ${CMAKE_INSTALL_DATADIR}/speechline/models)
-  install(FILES packaging/models-README RENAME README
+  install(FILES ${speechline_source}/packaging/models-README RENAME README
     DESTINATION ${CMAKE_INSTALL_DATADIR}/speechline/models)
 endif()
 
@@ -59,11 +40,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
-# One package for each shared library the binary links (dpkg -S on the linked .so files of
-# Debian 12), and the model that makes --locale en-US work. tests/package checks the libraries
-# against the binary's NEEDED entries, so a new library cannot be forgotten here.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libc6, libgcc-s1, libstdc++6, libpulse0, libpocketsphinx3, libsphinxbase3, libsoxr0, pocketsphinx-en-us")
+# dpkg-shlibdeps (package dpkg-dev, with file) finds the packages of the linked libraries and
+# their versions; the model that makes --locale en-US work is the one no library implies.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "pocketsphinx-en-us")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
 # CPack puts the summary first and indents these lines itself.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "speechline listens to the default microphone of the PulseAudio (or PipeWire) session, streams
@@ -75,5 +55,10 @@ program, such as an editor plug-in, a desktop app or a voice assistant.
 US English works out of the box with pocketsphinx-en-us; models for more languages go into
 /usr/share/speechline/models/. The protocol guide and example clients in Python and Node.js
 are in /usr/share/doc/speechline/.")
+
+# cpack reads this for each generator it runs: it refuses a Debian package of a build whose
+# prefix is not /usr.
+set(CPACK_SPEECHLINE_INSTALL_PREFIX "${CMAKE_INSTALL_PREFIX}")
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_project.cmake)
 
 include(CPack)
