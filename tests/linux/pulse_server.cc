@@ -1,17 +1,12 @@
 #include "pulse_server.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-extern char** environ;
 
 namespace speechline::testing_support {
 namespace {
@@ -36,41 +31,37 @@ PrivatePulseServer::PrivatePulseServer() {
   std::filesystem::create_directory(directory_ + "/home");
   setenv("XDG_RUNTIME_DIR", directory_.c_str(), 1);
   setenv("HOME", (directory_ + "/home").c_str(), 1);
-  // Anything else that could lead libpulse to another server.
-  unsetenv("PULSE_SERVER");
-  unsetenv("PULSE_RUNTIME_PATH");
-  unsetenv("PULSE_COOKIE");
-  unsetenv("PULSE_SOURCE");
-  unsetenv("PULSE_SINK");
-  unsetenv("DISPLAY");
+  // Whatever could lead libpulse to another server, or to another device on this one.
+  for (const char* name : {"PULSE_SERVER", "PULSE_RUNTIME_PATH", "PULSE_STATE_PATH", "PULSE_COOKIE",
+                           "PULSE_CLIENTCONFIG", "PULSE_SOURCE", "PULSE_SINK", "DISPLAY",
+                           "DBUS_SESSION_BUS_ADDRESS"}) {
+    unsetenv(name);
+  }
 }
 
 PrivatePulseServer::~PrivatePulseServer() {
-  for (pid_t player : players_) {
-    kill(player, SIGKILL);
-    waitpid(player, nullptr, 0);
-  }
   if (daemon_ > 0) kill(daemon_, SIGKILL);
   std::error_code ignored;
   std::filesystem::remove_all(directory_, ignored);
 }
 
-bool PrivatePulseServer::start(const std::vector<std::string>& modules) {
-  std::string command = "pulseaudio -n --daemonize=yes --exit-idle-time=-1 --log-target=file:" +
-                        quoted(directory_ + "/pulseaudio.log") + " -L module-native-protocol-unix";
-  for (const std::string& module : modules) command += " -L " + quoted(module);
-  // The daemon's own complaints (it runs as root here) stay out of the test's stderr.
-  command += " >/dev/null 2>>" + quoted(directory_ + "/pulseaudio.log");
-  // --daemonize returns once the daemon is up.
-  if (std::system(command.c_str()) != 0) return false;
+bool PrivatePulseServer::start(bool speakers) {
+  const std::string log = quoted(directory_ + "/pulseaudio.log");
+  // --daemonize returns once the daemon is up. Its own complaints (it runs as root here) stay
+  // out of the test's stderr.
+  if (std::system(("pulseaudio -n --daemonize=yes --exit-idle-time=-1 --log-target=file:" + log +
+                   " -L module-native-protocol-unix >/dev/null 2>>" + log)
+                      .c_str()) != 0) {
+    return false;
+  }
   daemon_ = static_cast<pid_t>(std::atol(readFile(directory_ + "/pulse/pid").c_str()));
-  return daemon_ > 0;
+  return daemon_ > 0 && (!speakers || (pactl("load-module module-null-sink sink_name=speakers "
+                                             "norewinds=1") &&
+                                       pactl("set-default-sink speakers")));
 }
 
 bool PrivatePulseServer::startDesktop(const std::string& micFormat) {
-  return start({"module-null-sink sink_name=speakers norewinds=1"}) &&
-         plugMicrophone("mic", micFormat) && pactl("set-default-sink speakers") &&
-         pactl("set-default-source mic");
+  return start() && plugMicrophone("mic", micFormat);
 }
 
 bool PrivatePulseServer::plugMicrophone(const std::string& name, const std::string& format) {
@@ -78,7 +69,8 @@ bool PrivatePulseServer::plugMicrophone(const std::string& name, const std::stri
   return pactl("load-module module-null-sink sink_name=" + name + "wire " + format +
                " norewinds=1") &&
          pactl("load-module module-remap-source master=" + name +
-               "wire.monitor source_name=" + name);
+               "wire.monitor source_name=" + name) &&
+         pactl("set-default-source " + name);
 }
 
 void PrivatePulseServer::signalDaemon(int signal) {
@@ -89,20 +81,10 @@ bool PrivatePulseServer::pactl(const std::string& arguments) {
   return std::system(("pactl " + arguments + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-void PrivatePulseServer::play(const std::string& path, const std::string& sink) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::vector<std::string> arguments = {"paplay", "-d", sink, path};
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, "paplay", &actions, nullptr, argv.data(), environ) == 0) {
-    players_.push_back(pid);
-  }
-  posix_spawn_file_actions_destroy(&actions);
+bool PrivatePulseServer::play(const std::string& path, const std::string& sink) {
+  return std::system(
+             ("paplay -d " + quoted(sink) + " " + quoted(path) + " >/dev/null 2>&1 &").c_str()) ==
+         0;
 }
 
 StderrCapture::StderrCapture() {
