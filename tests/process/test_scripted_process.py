@@ -82,7 +82,8 @@ class FailedStartTest(unittest.TestCase):
         ("no input channel", EN_US + "\ninput 0 48000", ("--locale", "en-US"),
          error_line("microphone_unavailable", "No microphone input channel is available."),
          ["installTapOnBus", "prepare"]),
-        ("engine start fails", EN_US + '\nengineStartError "Device \\xe2\\x80\\x9cmic\\xe2\\x80\\x9d / gone"',
+        ("engine start fails",
+         EN_US + '\nengineStartError "Device \\xe2\\x80\\x9cmic\\xe2\\x80\\x9d / gone"',
          ("--locale", "en-US"),
          error_line("audio_engine_failed", "Device \u201cmic\u201d \\/ gone"),
          ["recognitionTaskWithRequest"]),
@@ -167,53 +168,41 @@ class RecognitionTest(unittest.TestCase):
         self.assertTrue(result.stdout.startswith(RECORDING))
 
     def test_tap_forwards_buffers_to_the_request(self):
-        result = run(EN_US + "\ninput 2 48000\ntapBuffers 3", signal_after="appendAudioPCMBuffer 1024")
+        result = run(EN_US + "\ninput 2 48000\ntapBuffers 3",
+                     signal_after="appendAudioPCMBuffer 1024")
         self.assertIn("installTapOnBus 0 1024 48000 2", result.calls)
         self.assertGreaterEqual(result.calls.count("appendAudioPCMBuffer 1024"), 1)
 
 
-class StopTest(unittest.TestCase):
+class SignalTest(unittest.TestCase):
+    """SIGINT or SIGTERM while recording stops in order; one that comes during a permission wait
+    is acted on only once the start has ended."""
+
     TEARDOWN = ["stop", "inputNode", "removeTapOnBus 0", "endAudio", "cancel"]
 
-    def test_signal_while_recording(self):
-        for signal_number in (signal.SIGINT, signal.SIGTERM):
-            with self.subTest(signal=signal_number.name):
-                result = run(EN_US, signal_after="runMainLoop", signal_number=signal_number)
-                self.assertEqual(result.stdout, RECORDING + STOPPED)
-                self.assertEqual(result.status, 0)
-                loop = result.calls.index("runMainLoop")
-                self.assertEqual(result.calls[loop + 1:], self.TEARDOWN)
-
-    def test_cancel_that_reports_an_error_at_once_writes_nothing_more(self):
-        result = run(EN_US + '\ncancelError "Recognition was cancelled."',
-                     signal_after="runMainLoop")
-        self.assertEqual(result.stdout, RECORDING + STOPPED)
-        self.assertEqual(result.status, 0)
-
-    def test_final_after_a_signal_is_not_reported(self):
-        result = run(EN_US + '\ndeliver 300 final "late"', signal_after="runMainLoop")
-        self.assertEqual(result.stdout, RECORDING + STOPPED)
-
-
-class SignalDuringPermissionTest(unittest.TestCase):
-    """A signal during the permission waits is acted on only once start() has returned."""
-
-    def test_signal_during_waits(self):
-        cases = [
-            ("speech wait", "speechAuthorization 3 thread 400", "requestAuthorization",
+    def test_signals(self):
+        # name, script after the locale, the call after which the signal comes, output, status
+        for name, script, call, stdout, status in [
+            ("while recording", "", "runMainLoop", RECORDING + STOPPED, 0),
+            ("a cancel that reports an error at once", 'cancelError "Recognition was cancelled."',
+             "runMainLoop", RECORDING + STOPPED, 0),
+            ("a final due after the signal", 'deliver 300 final "late"', "runMainLoop",
              RECORDING + STOPPED, 0),
-            ("microphone wait", "microphoneAccess yes thread 400",
+            ("during the speech wait", "speechAuthorization 3 thread 400", "requestAuthorization",
+             RECORDING + STOPPED, 0),
+            ("during the microphone wait", "microphoneAccess yes thread 400",
              "requestAccessForMediaType audio", RECORDING + STOPPED, 0),
-            ("start then fails", "microphoneAccess no thread 400",
+            ("during a microphone wait that ends in a refusal", "microphoneAccess no thread 400",
              "requestAccessForMediaType audio", MICROPHONE_DENIED, 1),
-        ]
-        for name, permission, wait_call, stdout, status in cases:
+        ]:
             for signal_number in (signal.SIGINT, signal.SIGTERM):
                 with self.subTest(name, signal=signal_number.name):
-                    result = run(EN_US + "\n" + permission, signal_after=wait_call,
+                    result = run(EN_US + "\n" + script, signal_after=call,
                                  signal_number=signal_number)
-                    self.assertEqual(result.stdout, stdout)
-                    self.assertEqual(result.status, status)
+                    self.assertEqual((result.stdout, result.status), (stdout, status))
+                    if status == 0:
+                        loop = result.calls.index("runMainLoop")
+                        self.assertEqual(result.calls[loop + 1:], self.TEARDOWN)
 
 
 if __name__ == "__main__":
