@@ -8,6 +8,7 @@ import signal
 STRING = re.compile(rb'"(?:[^"\\]|\\.)*"')
 
 STATE_KEYS = {"type", "state"}
+STATES = ("recording", "stopped")
 RESULT_KEYS = {"type", "text", "isFinal"}
 ERROR_KEYS = {"type", "code", "message"}
 START_CODES = {"speech_permission_denied", "microphone_permission_denied",
@@ -29,9 +30,8 @@ def parse_events(stdout):
             raise ValueError("not compact: %r" % line)
         if not isinstance(event, dict):
             raise ValueError("not an object: %r" % line)
-        keys = set(event)
-        kind = event.get("type")
-        ok = ((kind == "state" and keys == STATE_KEYS and event["state"] in ("recording", "stopped"))
+        keys, kind = set(event), event.get("type")
+        ok = ((kind == "state" and keys == STATE_KEYS and event["state"] in STATES)
               or (kind == "result" and keys == RESULT_KEYS and isinstance(event["text"], str)
                   and isinstance(event["isFinal"], bool))
               or (kind == "error" and keys == ERROR_KEYS and isinstance(event["code"], str)
