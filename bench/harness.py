@@ -427,9 +427,9 @@ def report(runs, clips, args, services, loads, date, commit):
     def by_mic(builder, *more):
         return [line for mic in args.mics for line in builder(on(live, mic), mic, *more)]
 
-    rows = (startup_rows(live, startup, clips) + by_mic(resource_rows)
-            + by_mic(accuracy_rows, clips, args.runs) + by_mic(latency_rows)
-            + final_rows(runs, live, startup, clips) + service_rows(services))
+    rows = [*startup_rows(live, startup, clips), *by_mic(resource_rows),
+            *by_mic(accuracy_rows, clips, args.runs), *by_mic(latency_rows),
+            *final_rows(runs, live, startup, clips), *service_rows(services)]
     lines = [
         "# speechline benchmarks",
         "",
@@ -444,7 +444,11 @@ def report(runs, clips, args, services, loads, date, commit):
         "| measure | result (median over runs) | target | | noise |",
         "|---|---|---|---|---|",
     ]
-    return "\n".join(lines + rows + method_notes(args.plot)) + "\n"
+    # How each figure is taken, and the plot.
+    with open(os.path.join(HERE, "method.md")) as f:
+        method = f.read().splitlines()
+    plot_link = "![latency distributions](%s)" % os.path.basename(args.plot) if args.plot else ""
+    return "\n".join(lines + rows + [""] + method + ["", plot_link]) + "\n"
 
 
 def on(runs, mic):
@@ -452,27 +456,25 @@ def on(runs, mic):
 
 
 def startup_rows(live, startup, clips):
-    rows = []
     if startup:
         times = [r.exec_to_recording for r in startup]
-        rows.append(row("exec → `recording` (alone)", median_max(times), "≤ 50 ms",
-                        statistics.median(times) <= 0.050, spread(times)))
+        yield row("exec → `recording` (alone)", median_max(times), "≤ 50 ms",
+                  statistics.median(times) <= 0.050, spread(times))
     if live:
         times = [r.exec_to_recording for r in live]
-        rows.append(row("exec → `recording` (while pocketsphinx_continuous also loads)",
-                        median_max(times), noise=spread(times)))
+        yield row("exec → `recording` (while pocketsphinx_continuous also loads)",
+                  median_max(times), noise=spread(times))
     if startup:
         heard = sum(r.scores.first_word_heard for r in startup)
         startup_wer, live_wer = word_error_rate(startup, clips), word_error_rate(live, clips)
-        rows.append(row(
-            "audio kept while the model loads (clip played at `recording`)",
-            "the first word the original's recognition gets right is there in %d of %d runs; "
-            "WER %.1f%%%s" % (heard, len(startup), startup_wer,
-                              "" if live_wer is None else
-                              " (%.1f%% with the clip played after the load)" % live_wer),
-            "no audio lost",
-            heard == len(startup) and (live_wer is None or startup_wer <= live_wer)))
-    return rows
+        yield row("audio kept while the model loads (clip played at `recording`)",
+                  "the first word the original's recognition gets right is there in %d of %d "
+                  "runs; WER %.1f%%%s" % (heard, len(startup), startup_wer,
+                                          "" if live_wer is None else
+                                          " (%.1f%% with the clip played after the load)"
+                                          % live_wer),
+                  "no audio lost",
+                  heard == len(startup) and (live_wer is None or startup_wer <= live_wer))
 
 
 def word_error_rate(runs, clips):
@@ -486,7 +488,7 @@ def word_error_rate(runs, clips):
 def resource_rows(runs, mic):
     """CPU and memory of the two recognizers, on one microphone."""
     if not runs:
-        return []
+        return
     # A common window in which both load their model and decode the whole clip: from the
     # earlier start to the later end.
     rate = {k: [r.cpu[k] / (max(r.ended.values()) - min(r.started.values())) for r in runs]
@@ -495,17 +497,15 @@ def resource_rows(runs, mic):
                   for r in runs] for k in BOTH}
     rss = {k: [r.rss_kib[k] / 1024 for r in runs] for k in BOTH}
     cpu, memory = side_by_side(rate), side_by_side(rss)
-    return [
-        row("CPU s per wall s, %s: speechline / pocketsphinx_continuous, both decoding the "
-            "whole clip, model load included" % mic, "%.3f / %.3f = **%.2f×**" % cpu,
-            "≤ 1.10×", cpu[2] <= 1.10, ratio_within_a_run(runs, "cpu")),
-        row("same from the clip's start (models loaded)",
-            "%.3f / %.3f = %.2f×" % side_by_side(steady),
-            noise="speechline %s" % spread(steady["speechline"], lambda v: "%.3f" % v)),
-        row("peak RSS, %s: speechline / pocketsphinx_continuous" % mic,
-            "%.1f / %.1f MiB = **%.2f×**" % memory, "≤ 1.10×", memory[2] <= 1.10,
-            ratio_within_a_run(runs, "rss_kib")),
-    ]
+    yield row("CPU s per wall s, %s: speechline / pocketsphinx_continuous, both decoding the "
+              "whole clip, model load included" % mic, "%.3f / %.3f = **%.2f×**" % cpu,
+              "≤ 1.10×", cpu[2] <= 1.10, ratio_within_a_run(runs, "cpu"))
+    yield row("same from the clip's start (models loaded)",
+              "%.3f / %.3f = %.2f×" % side_by_side(steady),
+              noise="speechline %s" % spread(steady["speechline"], lambda v: "%.3f" % v))
+    yield row("peak RSS, %s: speechline / pocketsphinx_continuous" % mic,
+              "%.1f / %.1f MiB = **%.2f×**" % memory, "≤ 1.10×", memory[2] <= 1.10,
+              ratio_within_a_run(runs, "rss_kib"))
 
 
 def side_by_side(values):
@@ -530,43 +530,40 @@ def accuracy_rows(runs, mic, clips, run_count):
             per_run.append(100 * sum(r.scores.errors for r in batch) / words)
             beside.append(100 * sum(r.scores.pocketsphinx_errors for r in batch) / words)
     if not per_run:
-        return []
+        return
     m = statistics.median(per_run)
-    return [row("word error rate, %s (all clips, %d words)" % (mic, words),
-                "speechline **%.1f%%**; pocketsphinx_continuous -infile on the originals %.1f%%; "
-                "-inmic beside it %.1f%%" % (m, baseline, statistics.median(beside)),
-                "≤ %.1f%%" % (baseline + 2), m <= baseline + 2,
-                spread(per_run, lambda v: "%.1f%%" % v))]
+    yield row("word error rate, %s (all clips, %d words)" % (mic, words),
+              "speechline **%.1f%%**; pocketsphinx_continuous -infile on the originals %.1f%%; "
+              "-inmic beside it %.1f%%" % (m, baseline, statistics.median(beside)),
+              "≤ %.1f%%" % (baseline + 2), m <= baseline + 2,
+              spread(per_run, lambda v: "%.1f%%" % v))
 
 
 def latency_rows(runs, mic):
-    rows = []
     latencies = [v for r in runs for v in r.scores.partial_latency]
     if latencies:
         m = statistics.median(latencies)
-        rows.append(row("partial latency, %s (word end → first result with it; %d words)"
-                        % (mic, len(latencies)),
-                        "median **%s**, p90 %s" % (ms(m), ms(percentile(latencies, 0.9))),
-                        "median ≤ 250 ms", m <= 0.250, spread(latencies)))
+        yield row("partial latency, %s (word end → first result with it; %d words)"
+                  % (mic, len(latencies)),
+                  "median **%s**, p90 %s" % (ms(m), ms(percentile(latencies, 0.9))),
+                  "median ≤ 250 ms", m <= 0.250, spread(latencies))
     beside = [v for r in runs for v in r.scores.pocketsphinx_latency]
     if beside:
-        rows.append(row("same for pocketsphinx_continuous -inmic (prints whole utterances)",
-                        "median %s, p90 %s" % (ms(statistics.median(beside)),
-                                               ms(percentile(beside, 0.9)))))
+        yield row("same for pocketsphinx_continuous -inmic (prints whole utterances)",
+                  "median %s, p90 %s" % (ms(statistics.median(beside)),
+                                         ms(percentile(beside, 0.9))))
     finals = present(r.scores.final_after_detector for r in runs)
     if finals:
-        rows.append(row("end of speech → final, %s (speech ends where the detector puts it)"
-                        % mic, median_max(finals, bold=True), "≤ 1650 ms",
-                        statistics.median(finals) <= 1.650, spread(finals)))
+        yield row("end of speech → final, %s (speech ends where the detector puts it)"
+                  % mic, median_max(finals, bold=True), "≤ 1650 ms",
+                  statistics.median(finals) <= 1.650, spread(finals))
     finals = present(r.scores.final_after_speech for r in runs)
     if finals:
-        rows.append(row("end of the last word → final, %s" % mic, median_max(finals),
-                        noise=spread(finals)))
-    return rows
+        yield row("end of the last word → final, %s" % mic, median_max(finals),
+                  noise=spread(finals))
 
 
 def final_rows(runs, live, startup, clips):
-    rows = []
     by_clip = []
     for name, clip in clips.items():
         values = present(r.scores.final_after_speech for r in live if r.clip == name)
@@ -576,31 +573,28 @@ def final_rows(runs, live, startup, clips):
                 "" if clip.detector_end is None
                 else " (detector %+.0f ms)" % ((clip.detector_end - clip.speech_end) * 1000)))
     if by_clip:
-        rows.append(row("end of the last word → final by clip; the detector's end against the "
-                        "word's", ", ".join(by_clip)))
+        yield row("end of the last word → final by clip; the detector's end against the "
+                  "word's", ", ".join(by_clip))
     finals = [r.scores.final_after_speech if r.scores.final_after_detector is None
               else r.scores.final_after_detector
               for r in startup if r.scores.final_after_speech is not None]
     if finals:
-        rows.append(row("end of speech → final, clip played during the model load",
-                        median_max(finals), noise=spread(finals)))
+        yield row("end of speech → final, clip played during the model load",
+                  median_max(finals), noise=spread(finals))
     paths = present(r.scores.playback_path for r in runs)
     if paths:
-        rows.append(row("playback path (paplay start → clip at the microphone), not counted "
-                        "above", "median %s" % ms(statistics.median(paths)), noise=spread(paths)))
-    return rows
+        yield row("playback path (paplay start → clip at the microphone), not counted "
+                  "above", "median %s" % ms(statistics.median(paths)), noise=spread(paths))
 
 
 def service_rows(services):
     """Per-call costs: the median over the benchmark's repetitions of each percentile."""
-    rows = []
     for name, limit in (("BM_AppendAudioPCMBuffer/48000/2", 20),
                         ("BM_AppendAudioPCMBuffer/44100/1", 20), ("BM_EmitResultLine", None)):
         found = [b for b in services if b["name"].startswith(name + "/")
                  and b.get("run_type", "iteration") == "iteration"]
         if found:
-            rows.append(service_row(name, found, limit))
-    return rows
+            yield service_row(name, found, limit)
 
 
 def service_row(name, found, limit):
@@ -622,45 +616,6 @@ def service_row(name, found, limit):
                "" if limit is None else "p99 ≤ %d µs" % limit,
                None if limit is None else median_of("p99_us") <= limit,
                "p99 per run %.1f–%.1f µs" % (min(p99s), max(p99s)))
-
-
-def method_notes(plot_path):
-    return [
-        "",
-        "How each figure is taken (bench/harness.py):",
-        "",
-        "- exec → `recording`: from just before the harness starts the process (fork and exec "
-        "included) to the line's arrival on the harness's pipe.",
-        "- CPU: user + system seconds over a common wall time. Both processes start together "
-        "and hear the same clip; speechline's figure is its `getrusage` (wait4) at exit, "
-        "pocketsphinx_continuous's is read from /proc when it prints the clip's last "
-        "utterance: it decodes 2048 samples and then sleeps 100 ms, so it runs behind the "
-        "microphone and has decoded the clip only seconds after speechline's final. Both "
-        "figures include one model load; the second row starts both readings at the clip's "
-        "start. pocketsphinx_continuous asks the server for 16 kHz mono, so its resampling "
-        "runs inside the PulseAudio daemon and is not counted; speechline resamples "
-        "in-process. Peak RSS: `ru_maxrss` of each (wait4).",
-        "- Word error rate: Levenshtein distance over words of the final texts against the "
-        "reference texts (mister → mr), all clips together, per run.",
-        "- Partial latency: word end times from `pocketsphinx_continuous -infile CLIP -time yes` "
-        "on the 16 kHz original, aligned to the reference. A capture stream on the same microphone "
-        "stamps when the clip's first loud sample arrives (to within its 10 ms fragment); that "
-        "instant, less the sample's position in the clip, is audio time 0. Words that speechline "
-        "never gets right are not counted; a word guessed before its end gives a negative value.",
-        "- End of speech: the final is due 1.5 s after the last frame PocketSphinx's "
-        "voice-activity detector counted as speech. bench/speech_end.cc runs the same detector "
-        "over each original, 20 ms at a time as the service does, and gives that moment on "
-        "the clip's time line; it can come before the last word's end (a quiet last syllable) "
-        "or after it (breath and room noise up to the clip's end). The end of the last word "
-        "is shown too.",
-        "- Per-call costs: bench/services_bench.cc (Google Benchmark), each call timed alone; the "
-        "appends run on the benchmark's thread at one 1024-frame buffer per buffer's duration "
-        "while a real recognition task loads its model and then decodes on another thread "
-        "(12 s a run; the first 1.5 s counted as the load); emit writes into a pipe that a "
-        "reader drains. Medians over the benchmark's repetitions; max over all calls.",
-        "",
-        "![latency distributions](%s)" % os.path.basename(plot_path) if plot_path else "",
-    ]
 
 
 def machine():
