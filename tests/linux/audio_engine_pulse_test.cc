@@ -284,7 +284,7 @@ TEST_P(PulseDisruptionTest, CaptureEndsQuietlyAndStopDoesNotHang) {
   engine->stop();
 }
 
-// A stopped server accepts the connection and then never answers.
+// A stopped server keeps the connection open and never answers on it.
 INSTANTIATE_TEST_SUITE_P(
     Disruptions, PulseDisruptionTest,
     testing::Values(Disruption{"DaemonKilled",
@@ -298,6 +298,20 @@ INSTANTIATE_TEST_SUITE_P(
                                },
                                "No such entity"}),
     [](const testing::TestParamInfo<Disruption>& info) { return info.param.name; });
+
+// Unlike a restart after the server stopped, which times out on a connection it already has.
+TEST_F(PulseTest, GivesUpOnConnectingToAServerThatDoesNotAnswer) {
+  ASSERT_TRUE(server_.startDesktop(kStereo48k));
+  server_.signalDaemon(SIGSTOP);
+  std::shared_ptr<AudioEngine> engine = AudioEngine::create();
+  const Clock::time_point begin = Clock::now();
+  std::string error;
+  EXPECT_FALSE(engine->startAndReturnError(&error));
+  EXPECT_EQ(error, "Timeout");
+  measured("start against a stopped server", millisecondsSince(begin));
+  EXPECT_LT(millisecondsSince(begin), 10000);
+  engine->stop();
+}
 
 }  // namespace
 }  // namespace speechline
