@@ -673,22 +673,6 @@ def plot(runs, path, mics):
     startup = [r for r in runs if r.kind == "startup"]
     fig, axes = plt.subplots(1, 4, figsize=(19, 5.5))
 
-    def box(axis, data, labels, title, target=None, target_label=None, clip=None):
-        axis.boxplot(data, labels=labels, whis=(5, 95))
-        values = [v for d in data for v in d]
-        if clip and values:
-            # A few words that only the final gets right would squash the boxes.
-            top = max(percentile(values, clip), (target or 0) * 1.2)
-            beyond = sum(v > top for v in values)
-            axis.set_ylim(min(values + [0]) - 50, top)
-            if beyond:
-                title += "\n(%d of %d values above the axis)" % (beyond, len(values))
-        if target is not None:
-            axis.axhline(target, color="tab:red", linestyle="--", label=target_label)
-            axis.legend()
-        axis.set_title(title)
-        axis.set_ylabel("ms")
-
     def milliseconds(runs, value):
         return [v * 1000 for r in runs for v in value(r.scores) if v is not None]
 
@@ -711,6 +695,25 @@ def plot(runs, path, mics):
                  "circles: beyond)")
     fig.tight_layout()
     fig.savefig(path, dpi=90)
+
+
+def box(axis, data, labels, title, target=None, target_label=None, clip=None):
+    """One panel: a box per list of `data`, values in ms; with `clip`, the axis ends at that
+    quantile of all values."""
+    axis.boxplot(data, labels=labels, whis=(5, 95))
+    values = [v for d in data for v in d]
+    if clip and values:
+        # A few words that only the final gets right would squash the boxes.
+        top = max(percentile(values, clip), (target or 0) * 1.2)
+        beyond = sum(v > top for v in values)
+        axis.set_ylim(min(values + [0]) - 50, top)
+        if beyond:
+            title += "\n(%d of %d values above the axis)" % (beyond, len(values))
+    if target is not None:
+        axis.axhline(target, color="tab:red", linestyle="--", label=target_label)
+        axis.legend()
+    axis.set_title(title)
+    axis.set_ylabel("ms")
 
 
 if __name__ == "__main__":
