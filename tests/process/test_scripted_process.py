@@ -129,7 +129,7 @@ class RecognitionTest(unittest.TestCase):
 
     CASES = [
         ("partials then final", [
-            'deliver 10 partial "go"', 'deliver 20 partial "go forward"',
+            'deliver 0 partial "go"', 'deliver 20 partial "go forward"',
             'deliver 30 final "go forward ten meters"'],
          [result_line("go", False), result_line("go forward", False),
           result_line("go forward ten meters", True)], 0),
@@ -159,13 +159,10 @@ class RecognitionTest(unittest.TestCase):
                 self.assertEqual(result.stdout, RECORDING + b"".join(lines) + STOPPED)
                 self.assertEqual(result.status, status)
                 self.assertEqual(result.calls.count("stop"), 1)
-
-    def test_recording_comes_before_the_task(self):
-        result = run(EN_US + '\ndeliver 0 final "x"')
-        calls = [c for c in result.calls if not c.startswith("appendAudioPCMBuffer")]
-        start = calls.index("startAndReturnError")
-        self.assertEqual(calls[start + 1], "recognitionTaskWithRequest")
-        self.assertTrue(result.stdout.startswith(RECORDING))
+                # "recording" is written before the task starts, which may deliver at once.
+                calls = [c for c in result.calls if not c.startswith("appendAudioPCMBuffer")]
+                self.assertEqual(calls[calls.index("startAndReturnError") + 1],
+                                 "recognitionTaskWithRequest")
 
     def test_tap_forwards_buffers_to_the_request(self):
         result = run(EN_US + "\ninput 2 48000\ntapBuffers 3",
