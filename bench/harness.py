@@ -20,7 +20,10 @@ speechline. Word end times come from `pocketsphinx_continuous -infile ... -time 
 
 import argparse
 import array
+import collections
+import dataclasses
 import datetime
+import itertools
 import json
 import os
 import platform
@@ -43,6 +46,8 @@ MICS = {
     "44.1k-mono": ("mic441", 44100, 1),
 }
 ALL_CLIPS = ["0870", "0880", "0890", "goforward"]
+KINDS = ["live", "startup"]
+BOTH = ("speechline", "pocketsphinx")
 RATE = 16000
 # A sample this loud marks the clip's onset, both in the file and on the microphone.
 ONSET_LEVEL = 200
@@ -52,68 +57,200 @@ LOAD_WAIT = 2.5
 REFERENCE_WAIT = 20.0
 REFERENCE_QUIET = 2.5
 TIMEOUT = 60
+# The line bench/services_bench.cc emits.
+EMIT_LINE_BYTES = len('{"type":"result","text":"and mr john dashwood had then leisure to '
+                      'consider how much there might be prudently in his power","isFinal":false}\n')
+
+
+@dataclasses.dataclass
+class Measurement:
+    """One run as it was measured; times are time.monotonic() readings, and each field of the
+    second group, set on live runs only, maps "speechline" and "pocketsphinx" to a figure."""
+    kind: str
+    clip: str
+    mic: str
+    index: int
+    exec_to_recording: float
+    played: float  # when the player started
+    events: list  # [(time, event)] of speechline's output
+    onset: float | None  # when the clip's time 0 passed the microphone; None if never seen
+    cpu_at_play: dict | None = None
+    cpu: dict | None = None
+    started: dict | None = None
+    ended: dict | None = None
+    rss_kib: dict | None = None
+    pocketsphinx_lines: list | None = None  # [(time, line)]
+    scores: "Scores | None" = None  # filled in by analyse()
+
+
+# What a clip's original holds, on its own time line (seconds from its first sample): the
+# reference words; per reference word, its end time, or None where the original's recognition has
+# no word in its place; the end of the last word; the first loud sample; what
+# pocketsphinx_continuous -infile makes of it; where the voice-activity detector ends speech.
+Clip = collections.namedtuple("Clip", "reference ends speech_end onset_offset baseline "
+                              "detector_end")
+
+
+@dataclasses.dataclass
+class Scores:
+    """What one Measurement comes to; the latencies and times after speech need the onset."""
+    final_text: str
+    errors: int
+    first_word_heard: bool
+    pocketsphinx_errors: int | None = None
+    playback_path: float | None = None
+    partial_latency: list = dataclasses.field(default_factory=list)
+    pocketsphinx_latency: list = dataclasses.field(default_factory=list)
+    final_after_speech: float | None = None
+    final_after_detector: float | None = None
+
+
+def main():
+    args = parse_arguments()
+    if args.from_raw:
+        with open(args.from_raw) as f:
+            session = json.load(f)
+        measured = {f.name for f in dataclasses.fields(Measurement)} - {"scores"}
+        runs = [Measurement(**{k: v for k, v in r.items() if k in measured})
+                for r in session.pop("runs")]
+        args.runs = 1 + max(r.index for r in runs)
+    else:
+        runs, session = measure(args)
+
+    clips = analyse(runs, args.clips, args.speech_end_tool)
+    text = report(runs, clips, args, **session)
+    if args.plot:
+        plot(runs, args.plot, args.mics)
+    if args.report:
+        with open(args.report, "w") as f:
+            f.write(text)
+    if args.raw:
+        with open(args.raw, "w") as f:
+            json.dump(dict(session, runs=[dataclasses.asdict(r) for r in runs]), f, indent=1,
+                      default=str)
+    print(text)
+
+    # A run that produced no measurement at all is a broken harness, not a slow program.
+    if "live" in args.kinds and not any(r.scores.partial_latency for r in runs
+                                        if r.kind == "live"):
+        sys.exit("no partial latency was measured")
+    if not all(r.scores.final_text for r in runs):
+        sys.exit("a run ended without a final result")
+
+
+def parse_arguments():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--binary", help="the speechline binary to measure")
+    parser.add_argument("--services-json", help="Google Benchmark JSON of services_bench")
+    parser.add_argument("--runs", type=int, default=5, help="runs of each clip on each microphone")
+    parser.add_argument("--clips", nargs="+", default=ALL_CLIPS, choices=ALL_CLIPS)
+    parser.add_argument("--mics", nargs="+", default=list(MICS), choices=list(MICS))
+    parser.add_argument("--kinds", nargs="+", default=KINDS, choices=KINDS)
+    parser.add_argument("--report", help="markdown table to write")
+    parser.add_argument("--plot", help="PNG of the latency distributions to write")
+    parser.add_argument("--raw", help="JSON of every run to write")
+    parser.add_argument("--speech-end-tool", help="bench/speech_end.cc's binary")
+    parser.add_argument("--from-raw", help="report on the runs of an earlier --raw file "
+                        "instead of measuring")
+    args = parser.parse_args()
+    if not args.binary and not args.from_raw:
+        parser.error("--binary or --from-raw is needed")
+    return args
 
 
 # ---------------------------------------------------------------------------------------------
-# Clips and references
+# Measuring
 
-def clip_samples(clip):
-    samples = array.array("h")
-    samples.frombytes(pcm(clip))
-    return samples
-
-
-def first_loud(samples, level=ONSET_LEVEL):
-    for i, s in enumerate(samples):
-        if abs(s) >= level:
-            return i
-    return None
-
-
-def strip_word(token):
-    # "was(2)" names a second pronunciation
-    return token.split("(")[0].lower()
-
-
-def timed_words(clip):
-    """Words and their end times in seconds, from Debian's recognizer on the original."""
-    args = ["pocketsphinx_continuous", "-infile", CLIPS[clip], "-time", "yes",
-            "-remove_silence", "no", "-logfn", "/dev/null"]
-    out = subprocess.run(args, capture_output=True, text=True, timeout=TIMEOUT, check=True).stdout
-    words, offset, utterance_end = [], 0.0, 0.0
-    for line in out.splitlines():
-        parts = line.split()
-        try:
-            token, start, end, _ = parts[0], float(parts[1]), float(parts[2]), float(parts[3])
-        except (IndexError, ValueError):
-            continue  # a line of text, not a timed word
-        if len(parts) != 4:
-            continue
-        if token == "<s>":
-            # Every frame is decoded, so each utterance begins where the one before it ended.
-            offset = utterance_end
-        elif token == "</s>":
-            utterance_end = offset + end
-        elif not token.startswith("<") and not token.startswith("["):
-            word = normalize(strip_word(token))[0]
-            words.append((word, offset + start, offset + end))
-    return words
+def measure(args):
+    """Every run, and what the report says of the session: the service benchmarks, the load
+    averages before and after, when the runs started and the commit measured."""
+    binary = os.path.abspath(args.binary)
+    when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
+    loads_before = os.getloadavg()[0]
+    desktop = PulseDesktop(*MICS["48k-stereo"][1:])
+    for source, rate, channels in list(MICS.values())[1:]:
+        desktop.plug_in(source, rate, channels)
+    runs = []
+    try:
+        for index, mic, clip, kind in itertools.product(range(args.runs), args.mics, args.clips,
+                                                        args.kinds):
+            r = speech_run(desktop, binary, index, mic, clip, kind)
+            runs.append(r)
+            print("run %d %s %-9s %-7s exec→recording %s, final %r"
+                  % (index, mic, clip, kind, ms(r.exec_to_recording), r.events[-2][1].get("text")),
+                  file=sys.stderr, flush=True)
+    finally:
+        desktop.close()
+    services = []
+    if args.services_json:
+        with open(args.services_json) as f:
+            services = json.load(f)["benchmarks"]
+    return runs, {"services": services, "loads": (loads_before, os.getloadavg()[0]),
+                  "date": when, "commit": current_commit()}
 
 
-def reference_end_times(reference, words):
-    """The end time in the audio of each reference word, where the original's recognition
-    has a word in its place (a match or a substitution)."""
-    pairs = align(reference, [w for w, _, _ in words])
-    return [words[j][2] if j is not None else None for j in pairs]
+def speech_run(desktop, binary, index, mic, clip, kind):
+    """One run of speechline on a microphone: "live" beside pocketsphinx_continuous, the clip
+    played once both models have loaded, or "startup", the clip played at "recording"."""
+    source = MICS[mic][0]
+    desktop.use(source)
+    onset = SourceOnset(desktop.env, source)
+    beside = Beside(desktop.env) if kind == "live" else None
+    run = Speechline(env=desktop.env, binary=binary)
+    try:
+        first = run.wait_for_event()
+        assert first == {"type": "state", "state": "recording"}, first
+        cpu_at_play = beside.wait_until_loaded(run) if beside else None
+        played = time.monotonic()
+        player = desktop.play(clip, source + "wire")
+        run.out.wait_end(TIMEOUT)
+        status, cpu, rss = reap(run.process)
+        ended = time.monotonic()
+        player.wait(timeout=TIMEOUT)
+        side = beside.finish(run, played, ended, cpu, rss) if beside else {}
+    finally:
+        run.kill()
+        if beside:
+            beside.run.kill()
+        onset.close()
+    assert status == 0, status
+    return Measurement(kind, clip, mic, index, run.out.lines[0][0] - run.started, played,
+                       [(at, json.loads(line)) for at, line in run.out.lines], onset.onset(),
+                       cpu_at_play=cpu_at_play, **side)
 
 
-def matched(reference, text):
-    pairs = align(reference, text, prefix=True)
-    return {i for i, j in enumerate(pairs) if j is not None and reference[i] == text[j]}
+class Beside:
+    """pocketsphinx_continuous on the same microphone. Its log goes to a pipe: a log file is
+    buffered, and "Ready" tells when it listens."""
 
+    def __init__(self, env):
+        self.run = Run(["pocketsphinx_continuous", "-inmic", "yes"], env, cpu=True)
 
-# ---------------------------------------------------------------------------------------------
-# Processes
+    def wait_until_loaded(self, speechline):
+        """Waits for both models; returns the CPU seconds each has used by then."""
+        self.run.wait_for(lambda line: "Ready" in line, self.run.err)
+        time.sleep(max(0.0, speechline.started + LOAD_WAIT - time.monotonic()))
+        return dict(zip(BOTH, map(cpu_seconds, (speechline.process.pid, self.run.process.pid))))
+
+    def finish(self, speechline, played, ended, cpu, rss):
+        """pocketsphinx_continuous decodes 2048 samples, then sleeps 100 ms: it falls behind the
+        microphone and prints the clip's words seconds after speechline's final. It is read on
+        until it has been quiet for a while, and its CPU is taken at its last line, when it has
+        decoded the same audio as speechline. Returns the live fields of the Measurement."""
+        lines = self.run.out.lines
+        while time.monotonic() < ended + REFERENCE_WAIT:
+            last = lines[-1][0] if lines else 0
+            if last > played and time.monotonic() - last > REFERENCE_QUIET:
+                break
+            time.sleep(0.05)
+        assert lines and lines[-1][0] > played, "pocketsphinx_continuous printed nothing"
+        self.run.process.send_signal(signal.SIGTERM)
+        return {"pocketsphinx_lines": [(at, line.decode(errors="replace")) for at, line in lines],
+                "cpu": dict(zip(BOTH, (cpu, self.run.out.cpu[-1]))),
+                "started": dict(zip(BOTH, (speechline.started, self.run.started))),
+                "ended": dict(zip(BOTH, (ended, lines[-1][0]))),
+                "rss_kib": dict(zip(BOTH, (rss, reap(self.run.process)[2])))}
+
 
 class SourceOnset:
     """A capture stream on a microphone that stamps when the clip's first loud sample arrives
@@ -133,17 +270,13 @@ class SourceOnset:
     def _read(self):
         fd = self.process.stdout.fileno()
         pending = b""
-        while True:
-            chunk = os.read(fd, 4096)
+        while chunk := os.read(fd, 4096):
             now = time.monotonic()
-            if not chunk:
-                return
             if self.arrival is not None:
                 continue
             pending += chunk
             usable = len(pending) - len(pending) % 2
-            samples = array.array("h")
-            samples.frombytes(pending[:usable])
+            samples = samples_of(pending[:usable])
             pending = pending[usable:]
             index = first_loud(samples)
             if index is not None:
@@ -166,90 +299,26 @@ def reap(process):
     return process.returncode, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
 
 
-def with_every_microphone():
-    """A desktop with every microphone of MICS plugged in."""
-    desktop = PulseDesktop(*MICS["48k-stereo"][1:])
-    for source, rate, channels in list(MICS.values())[1:]:
-        desktop.plug_in(source, rate, channels)
-    return desktop
+def samples_of(data):
+    samples = array.array("h")
+    samples.frombytes(data)
+    return samples
 
 
-def speechline_events(run, timeout=TIMEOUT):
-    """Reads the run to the end; returns [(monotonic time, event)]."""
-    run.out.wait_end(timeout)
-    return [(at, json.loads(line)) for at, line in run.out.lines]
-
-
-def speech_run(desktop, binary, clip, mic, kind):
-    """One run of speechline on a microphone: "live" beside pocketsphinx_continuous, the clip
-    played once both models have loaded, or "startup", the clip played at "recording"."""
-    source = MICS[mic][0]
-    desktop.use(source)
-    onset = SourceOnset(desktop.env, source)
-    # Its log goes to a pipe: a log file is buffered, and "Ready" tells when it listens.
-    reference = (Run(["pocketsphinx_continuous", "-inmic", "yes"], desktop.env, cpu=True)
-                 if kind == "live" else None)
-    run = Speechline(env=desktop.env, binary=binary)
-    r = {"kind": kind, "clip": clip, "mic": mic}
-    try:
-        first = run.wait_for_event()
-        assert first == {"type": "state", "state": "recording"}, first
-        r["exec_to_recording"] = run.out.lines[0][0] - run.started
-        if reference:
-            reference.wait_for(lambda line: "Ready" in line, reference.err)
-            time.sleep(max(0.0, run.started + LOAD_WAIT - time.monotonic()))
-            r["cpu_at_play"] = {"speechline": cpu_seconds(run.process.pid),
-                                "pocketsphinx": cpu_seconds(reference.process.pid)}
-        r["played"] = time.monotonic()
-        player = desktop.play(clip, source + "wire")
-        r["events"] = speechline_events(run)
-        status, cpu, rss = reap(run.process)
-        ended = time.monotonic()
-        player.wait(timeout=TIMEOUT)
-        if reference:
-            # pocketsphinx_continuous decodes 2048 samples, then sleeps 100 ms: it falls
-            # behind the microphone and prints the clip's words seconds after speechline's
-            # final. It is read on until it has been quiet for a while, and its CPU is taken
-            # at its last line, when it has decoded the same audio as speechline.
-            lines = reference.out.lines
-            while time.monotonic() < ended + REFERENCE_WAIT:
-                last = lines[-1][0] if lines else None
-                if (last is not None and last > r["played"]
-                        and time.monotonic() - last > REFERENCE_QUIET):
-                    break
-                time.sleep(0.05)
-            assert lines and lines[-1][0] > r["played"], "pocketsphinx_continuous printed nothing"
-            reference.process.send_signal(signal.SIGTERM)
-            r.update({
-                "pocketsphinx_lines": [(at, line.decode(errors="replace")) for at, line in lines],
-                "cpu": {"speechline": cpu, "pocketsphinx": reference.out.cpu[-1]},
-                "started": {"speechline": run.started, "pocketsphinx": reference.started},
-                "ended": {"speechline": ended, "pocketsphinx": lines[-1][0]},
-                "rss_kib": {"speechline": rss, "pocketsphinx": reap(reference.process)[2]},
-            })
-    finally:
-        run.kill()
-        if reference:
-            reference.kill()
-        onset.close()
-    assert status == 0, status
-    r["onset"] = onset.onset()
-    return r
+def first_loud(samples):
+    return next((i for i, s in enumerate(samples) if abs(s) >= ONSET_LEVEL), None)
 
 
 # ---------------------------------------------------------------------------------------------
 # Analysis
 
-def word_latencies(reference, ends, t0, stamped_texts):
-    """For each reference word with a known end time, the time from its end to the first of
-    `stamped_texts` (time, words) that has it in place."""
-    seen, latencies = set(), []
-    for at, words in stamped_texts:
-        for i in matched(reference, words) - seen:
-            seen.add(i)
-            if ends[i] is not None:
-                latencies.append(at - (t0 + ends[i]))
-    return latencies
+def analyse(runs, clip_names, speech_end_tool=None):
+    """Scores every run; returns the Clip of each clip name."""
+    detector = detector_ends(speech_end_tool, clip_names)
+    clips = {c: describe(c, detector.get(c)) for c in clip_names}
+    for r in runs:
+        r.scores = score(r, clips[r.clip])
+    return clips
 
 
 def detector_ends(tool, clips):
@@ -262,58 +331,292 @@ def detector_ends(tool, clips):
     return dict(zip(clips, map(float, out[1::2])))
 
 
-def analyse(runs, clips, speech_end_tool=None):
-    ends = detector_ends(speech_end_tool, clips)
-    info = {}
-    for clip in clips:
-        words = timed_words(clip)
-        reference = reference_words(clip)
-        samples = clip_samples(clip)
-        info[clip] = {
-            "reference": reference,
-            "ends": reference_end_times(reference, words),
-            "speech_end": words[-1][2],
-            "onset_offset": first_loud(samples) / RATE,
-            "baseline": pocketsphinx_baseline(clip),
-            "detector_end": ends.get(clip),
-        }
-    for r in runs:
-        c = info[r["clip"]]
-        results = [(at, e) for at, e in r["events"] if e.get("type") == "result"]
-        final = [(at, e) for at, e in results if e["isFinal"]]
-        r["final_text"] = final[-1][1]["text"] if final else ""
-        r["errors"] = word_errors(c["reference"], normalize(r["final_text"]))
-        # The first word that Debian's recognizer gets right on the original: audio lost at
-        # the start would lose it.
-        known = matched(c["reference"], c["baseline"])
-        r["first_word_heard"] = not known or min(known) in matched(
-            c["reference"], normalize(r["final_text"]))
-        if r["onset"] is None:
-            continue
-        t0 = r["onset"] - c["onset_offset"]
-        r["playback_path"] = t0 - r["played"]
-        r["partial_latency"] = word_latencies(
-            c["reference"], c["ends"], t0,
-            [(at, normalize(e["text"])) for at, e in results])
-        if final:
-            r["final_after_speech"] = final[-1][0] - (t0 + c["speech_end"])
-            if c["detector_end"] is not None:
-                r["final_after_detector"] = final[-1][0] - (t0 + c["detector_end"])
-        if r["kind"] == "live":
-            # pocketsphinx_continuous prints each utterance once it has ended; its transcript
-            # so far is every line up to then.
-            stamped, text = [], []
-            for at, line in r["pocketsphinx_lines"]:
-                text = text + normalize(line)
-                stamped.append((at, text))
-            r["pocketsphinx_text"] = " ".join(text)
-            r["pocketsphinx_errors"] = word_errors(c["reference"], text)
-            r["pocketsphinx_latency"] = word_latencies(c["reference"], c["ends"], t0, stamped)
-    return info
+def describe(clip, detector_end):
+    words = timed_words(clip)
+    reference = reference_words(clip)
+    # The end of the word paired with each reference word, as a match or a substitution.
+    ends = [words[j][2] if j is not None else None
+            for j in align(reference, [w for w, _, _ in words])]
+    return Clip(reference, ends, words[-1][2], first_loud(samples_of(pcm(clip))) / RATE,
+                pocketsphinx_baseline(clip), detector_end)
+
+
+def timed_words(clip):
+    """Words and their end times in seconds, from Debian's recognizer on the original."""
+    args = ["pocketsphinx_continuous", "-infile", CLIPS[clip], "-time", "yes",
+            "-remove_silence", "no", "-logfn", "/dev/null"]
+    out = subprocess.run(args, capture_output=True, text=True, timeout=TIMEOUT, check=True).stdout
+    words, offset, utterance_end = [], 0.0, 0.0
+    for line in out.splitlines():
+        try:  # a timed word: the word, its start, end and probability
+            token, start, end, _ = line.split()[0], *map(float, line.split()[1:])
+        except (IndexError, ValueError):
+            continue  # a line of text
+        if token == "<s>":
+            # Every frame is decoded, so each utterance begins where the one before it ended.
+            offset = utterance_end
+        elif token == "</s>":
+            utterance_end = offset + end
+        elif not token.startswith("<") and not token.startswith("["):
+            # "was(2)" names a second pronunciation
+            word = normalize(token.split("(")[0].lower())[0]
+            words.append((word, offset + start, offset + end))
+    return words
+
+
+def score(r, clip):
+    results = [(at, e) for at, e in r.events if e.get("type") == "result"]
+    finals = [(at, e) for at, e in results if e["isFinal"]]
+    final_text = finals[-1][1]["text"] if finals else ""
+    heard = normalize(final_text)
+    # The first word that Debian's recognizer gets right on the original: audio lost at the
+    # start would lose it.
+    known = matched(clip.reference, clip.baseline)
+    s = Scores(final_text, word_errors(clip.reference, heard),
+               not known or min(known) in matched(clip.reference, heard))
+    # pocketsphinx_continuous prints each utterance once it has ended; its transcript so far is
+    # every line up to then.
+    lines = r.pocketsphinx_lines or []
+    stamped = list(zip([at for at, _ in lines],
+                       itertools.accumulate(normalize(line) for _, line in lines)))
+    if r.kind == "live":
+        s.pocketsphinx_errors = word_errors(clip.reference, stamped[-1][1] if stamped else [])
+    if r.onset is None:
+        return s
+    t0 = r.onset - clip.onset_offset
+    s.playback_path = t0 - r.played
+    s.partial_latency = word_latencies(clip, t0, [(at, normalize(e["text"])) for at, e in results])
+    if r.kind == "live":
+        s.pocketsphinx_latency = word_latencies(clip, t0, stamped)
+    if finals:
+        s.final_after_speech = finals[-1][0] - (t0 + clip.speech_end)
+        if clip.detector_end is not None:
+            s.final_after_detector = finals[-1][0] - (t0 + clip.detector_end)
+    return s
+
+
+def word_latencies(clip, t0, stamped_texts):
+    """For each reference word with a known end time, the time from its end to the first of
+    `stamped_texts` (time, words) that has it in place."""
+    seen, latencies = set(), []
+    for at, words in stamped_texts:
+        for i in matched(clip.reference, words) - seen:
+            seen.add(i)
+            if clip.ends[i] is not None:
+                latencies.append(at - (t0 + clip.ends[i]))
+    return latencies
+
+
+def matched(reference, text):
+    pairs = align(reference, text, prefix=True)
+    return {i for i, j in enumerate(pairs) if j is not None and reference[i] == text[j]}
 
 
 # ---------------------------------------------------------------------------------------------
-# Report
+# Report: one row builder per section, in the table's order
+
+def row(measure, value, target="", ok=None, noise=""):
+    verdict = "" if ok is None else "met" if ok else "**missed**"
+    return "| %s | %s | %s | %s | %s |" % (measure, value, target, verdict, noise)
+
+
+def report(runs, clips, args, services, loads, date, commit):
+    live = [r for r in runs if r.kind == "live"]
+    startup = [r for r in runs if r.kind == "startup"]
+
+    def by_mic(builder, *more):
+        return [line for mic in args.mics for line in builder(on(live, mic), mic, *more)]
+
+    rows = [*startup_rows(live, startup, clips), *by_mic(resource_rows),
+            *by_mic(accuracy_rows, clips, args.runs), *by_mic(latency_rows),
+            *final_rows(runs, live, startup, clips), *service_rows(services)]
+    lines = [
+        "# speechline benchmarks",
+        "",
+        "- date: %s" % date,
+        "- machine: %s" % machine(),
+        "- commit: %s (release build)" % commit,
+        "- clips: %s; %d live and %d start-up runs of each clip on each microphone (%s)"
+        % (", ".join(clips), args.runs, args.runs, ", ".join(args.mics)),
+        "- load average (1 min) before / after: %.2f / %.2f" % tuple(loads),
+        "- command: `bench/run`",
+        "",
+        "| measure | result (median over runs) | target | | noise |",
+        "|---|---|---|---|---|",
+    ]
+    # How each figure is taken, and the plot.
+    with open(os.path.join(HERE, "method.md")) as f:
+        method = f.read().splitlines()
+    plot_link = "![latency distributions](%s)" % os.path.basename(args.plot) if args.plot else ""
+    return "\n".join(lines + rows + [""] + method + ["", plot_link]) + "\n"
+
+
+def on(runs, mic):
+    return [r for r in runs if r.mic == mic]
+
+
+def startup_rows(live, startup, clips):
+    if startup:
+        times = [r.exec_to_recording for r in startup]
+        yield row("exec → `recording` (alone)", median_max(times), "≤ 50 ms",
+                  statistics.median(times) <= 0.050, spread(times))
+    if live:
+        times = [r.exec_to_recording for r in live]
+        yield row("exec → `recording` (while pocketsphinx_continuous also loads)",
+                  median_max(times), noise=spread(times))
+    if startup:
+        heard = sum(r.scores.first_word_heard for r in startup)
+        startup_wer, live_wer = word_error_rate(startup, clips), word_error_rate(live, clips)
+        yield row("audio kept while the model loads (clip played at `recording`)",
+                  "the first word the original's recognition gets right is there in %d of %d "
+                  "runs; WER %.1f%%%s" % (heard, len(startup), startup_wer,
+                                          "" if live_wer is None else
+                                          " (%.1f%% with the clip played after the load)"
+                                          % live_wer),
+                  "no audio lost",
+                  heard == len(startup) and (live_wer is None or startup_wer <= live_wer))
+
+
+def word_error_rate(runs, clips):
+    """In percent, over every word of every run; None without runs."""
+    if not runs:
+        return None
+    return 100 * sum(r.scores.errors for r in runs) / sum(len(clips[r.clip].reference)
+                                                          for r in runs)
+
+
+def resource_rows(runs, mic):
+    """CPU and memory of the two recognizers, on one microphone."""
+    if not runs:
+        return
+    # A common window in which both load their model and decode the whole clip: from the
+    # earlier start to the later end.
+    rate = {k: [r.cpu[k] / (max(r.ended.values()) - min(r.started.values())) for r in runs]
+            for k in BOTH}
+    steady = {k: [(r.cpu[k] - r.cpu_at_play[k]) / (max(r.ended.values()) - r.played)
+                  for r in runs] for k in BOTH}
+    rss = {k: [r.rss_kib[k] / 1024 for r in runs] for k in BOTH}
+    cpu, memory = side_by_side(rate), side_by_side(rss)
+    yield row("CPU s per wall s, %s: speechline / pocketsphinx_continuous, both decoding the "
+              "whole clip, model load included" % mic, "%.3f / %.3f = **%.2f×**" % cpu,
+              "≤ 1.10×", cpu[2] <= 1.10, ratio_within_a_run(runs, "cpu"))
+    yield row("same from the clip's start (models loaded)",
+              "%.3f / %.3f = %.2f×" % side_by_side(steady),
+              noise="speechline %s" % spread(steady["speechline"], lambda v: "%.3f" % v))
+    yield row("peak RSS, %s: speechline / pocketsphinx_continuous" % mic,
+              "%.1f / %.1f MiB = **%.2f×**" % memory, "≤ 1.10×", memory[2] <= 1.10,
+              ratio_within_a_run(runs, "rss_kib"))
+
+
+def side_by_side(values):
+    """The medians of speechline's and pocketsphinx_continuous's values, and their ratio."""
+    mine, theirs = (statistics.median(values[k]) for k in BOTH)
+    return mine, theirs, mine / theirs
+
+
+def ratio_within_a_run(runs, field):
+    ratios = [getattr(r, field)["speechline"] / getattr(r, field)["pocketsphinx"] for r in runs]
+    return "ratio within a run: %s" % spread(ratios, lambda v: "%.2f" % v)
+
+
+def accuracy_rows(runs, mic, clips, run_count):
+    """Word error rate over every clip, per run index that has them all."""
+    words = sum(len(c.reference) for c in clips.values())
+    baseline = 100 * sum(word_errors(c.reference, c.baseline) for c in clips.values()) / words
+    per_run, beside = [], []
+    for n in range(run_count):
+        batch = [r for r in runs if r.index == n]
+        if len(batch) == len(clips):
+            per_run.append(100 * sum(r.scores.errors for r in batch) / words)
+            beside.append(100 * sum(r.scores.pocketsphinx_errors for r in batch) / words)
+    if not per_run:
+        return
+    m = statistics.median(per_run)
+    yield row("word error rate, %s (all clips, %d words)" % (mic, words),
+              "speechline **%.1f%%**; pocketsphinx_continuous -infile on the originals %.1f%%; "
+              "-inmic beside it %.1f%%" % (m, baseline, statistics.median(beside)),
+              "≤ %.1f%%" % (baseline + 2), m <= baseline + 2,
+              spread(per_run, lambda v: "%.1f%%" % v))
+
+
+def latency_rows(runs, mic):
+    latencies = [v for r in runs for v in r.scores.partial_latency]
+    if latencies:
+        m = statistics.median(latencies)
+        yield row("partial latency, %s (word end → first result with it; %d words)"
+                  % (mic, len(latencies)),
+                  "median **%s**, p90 %s" % (ms(m), ms(percentile(latencies, 0.9))),
+                  "median ≤ 250 ms", m <= 0.250, spread(latencies))
+    beside = [v for r in runs for v in r.scores.pocketsphinx_latency]
+    if beside:
+        yield row("same for pocketsphinx_continuous -inmic (prints whole utterances)",
+                  "median %s, p90 %s" % (ms(statistics.median(beside)),
+                                         ms(percentile(beside, 0.9))))
+    finals = present(r.scores.final_after_detector for r in runs)
+    if finals:
+        yield row("end of speech → final, %s (speech ends where the detector puts it)"
+                  % mic, median_max(finals, bold=True), "≤ 1650 ms",
+                  statistics.median(finals) <= 1.650, spread(finals))
+    finals = present(r.scores.final_after_speech for r in runs)
+    if finals:
+        yield row("end of the last word → final, %s" % mic, median_max(finals),
+                  noise=spread(finals))
+
+
+def final_rows(runs, live, startup, clips):
+    by_clip = []
+    for name, clip in clips.items():
+        values = present(r.scores.final_after_speech for r in live if r.clip == name)
+        if values:
+            by_clip.append("%s %s%s" % (
+                name, ms(statistics.median(values)),
+                "" if clip.detector_end is None
+                else " (detector %+.0f ms)" % ((clip.detector_end - clip.speech_end) * 1000)))
+    if by_clip:
+        yield row("end of the last word → final by clip; the detector's end against the "
+                  "word's", ", ".join(by_clip))
+    finals = [r.scores.final_after_speech if r.scores.final_after_detector is None
+              else r.scores.final_after_detector
+              for r in startup if r.scores.final_after_speech is not None]
+    if finals:
+        yield row("end of speech → final, clip played during the model load",
+                  median_max(finals), noise=spread(finals))
+    paths = present(r.scores.playback_path for r in runs)
+    if paths:
+        yield row("playback path (paplay start → clip at the microphone), not counted "
+                  "above", "median %s" % ms(statistics.median(paths)), noise=spread(paths))
+
+
+def service_rows(services):
+    """Per-call costs: the median over the benchmark's repetitions of each percentile."""
+    for name, limit in (("BM_AppendAudioPCMBuffer/48000/2", 20),
+                        ("BM_AppendAudioPCMBuffer/44100/1", 20), ("BM_EmitResultLine", None)):
+        found = [b for b in services if b["name"].startswith(name + "/")
+                 and b.get("run_type", "iteration") == "iteration"]
+        if found:
+            yield service_row(name, found, limit)
+
+
+def service_row(name, found, limit):
+    def median_of(counter):
+        return statistics.median(b[counter] for b in found)
+
+    if name.startswith("BM_Emit"):
+        label = "`emit` of a %d-byte partial result line into a pipe" % EMIT_LINE_BYTES
+        detail = ""
+    else:
+        label = ("`appendAudioPCMBuffer` on the capture thread, %s, one call per buffer's "
+                 "duration" % name.split("/", 1)[1].replace("/", " Hz × "))
+        detail = "; p99 while the model loads %.1f µs, after it %.1f µs" % (
+            median_of("load_p99_us"), median_of("after_p99_us"))
+    p99s = [b["p99_us"] for b in found]
+    return row(label, "p50 %.1f µs, **p99 %.1f µs**%s; max %.0f µs (%d calls in %d runs)"
+               % (median_of("p50_us"), median_of("p99_us"), detail,
+                  max(b["max_us"] for b in found), sum(b["calls"] for b in found), len(found)),
+               "" if limit is None else "p99 ≤ %d µs" % limit,
+               None if limit is None else median_of("p99_us") <= limit,
+               "p99 per run %.1f–%.1f µs" % (min(p99s), max(p99s)))
+
 
 def machine():
     model = "?"
@@ -327,7 +630,7 @@ def machine():
     return "%s, %d CPUs, %.0f GiB, Linux %s" % (model, os.cpu_count(), memory, platform.release())
 
 
-def commit():
+def current_commit():
     def git(*args):
         return subprocess.run(["git", "-C", HERE, *args], capture_output=True,
                               text=True).stdout.strip()
@@ -336,8 +639,17 @@ def commit():
     return head + ("+uncommitted changes in src" if dirty else "")
 
 
+def present(values):
+    return [v for v in values if v is not None]
+
+
 def ms(seconds):
     return "%.0f ms" % (seconds * 1000)
+
+
+def median_max(values, bold=False):
+    median = ms(statistics.median(values))
+    return "median %s, max %s" % ("**%s**" % median if bold else median, ms(max(values)))
 
 
 def spread(values, unit=ms):
@@ -349,276 +661,34 @@ def spread(values, unit=ms):
                                        unit(min(values)), unit(max(values)))
 
 
-def verdict(ok):
-    return "met" if ok else "**missed**"
-
-
-def report(runs, info, services, clips, args, loads, when, revision):
-    lines = []
-    live = [r for r in runs if r["kind"] == "live"]
-    startup = [r for r in runs if r["kind"] == "startup"]
-    lines += [
-        "# speechline benchmarks",
-        "",
-        "- date: %s" % when,
-        "- machine: %s" % machine(),
-        "- commit: %s (release build)" % revision,
-        "- clips: %s; %d live and %d start-up runs of each clip on each microphone (%s)"
-        % (", ".join(clips), args.runs, args.runs, ", ".join(args.mics)),
-        "- load average (1 min) before / after: %.2f / %.2f" % tuple(loads),
-        "- command: `bench/run`",
-        "",
-    ]
-
-    rows = []
-
-    def row(measure, value, target, ok, noise):
-        rows.append("| %s | %s | %s | %s | %s |" % (measure, value, target,
-                                                     "" if ok is None else verdict(ok), noise))
-
-    # Start-up.
-    startup_times = [r["exec_to_recording"] for r in startup]
-    live_times = [r["exec_to_recording"] for r in live]
-    if startup_times:
-        m = statistics.median(startup_times)
-        row("exec → `recording` (alone)", "median %s, max %s" % (ms(m), ms(max(startup_times))),
-            "≤ 50 ms", m <= 0.050, spread(startup_times))
-    if live_times:
-        m = statistics.median(live_times)
-        row("exec → `recording` (while pocketsphinx_continuous also loads)",
-            "median %s, max %s" % (ms(m), ms(max(live_times))), "", None, spread(live_times))
-    if startup:
-        heard = sum(r["first_word_heard"] for r in startup)
-        total_words = sum(len(info[r["clip"]]["reference"]) for r in startup)
-        startup_wer = 100 * sum(r["errors"] for r in startup) / total_words
-        live_wer = (100 * sum(r["errors"] for r in live)
-                    / sum(len(info[r["clip"]]["reference"]) for r in live)) if live else None
-        row("audio kept while the model loads (clip played at `recording`)",
-            "the first word the original's recognition gets right is there in %d of %d runs; "
-            "WER %.1f%%%s" % (heard, len(startup), startup_wer,
-                              "" if live_wer is None else
-                              " (%.1f%% with the clip played after the load)" % live_wer),
-            "no audio lost", heard == len(startup) and (live_wer is None
-                                                        or startup_wer <= live_wer), "")
-
-    # CPU and memory, by microphone.
-    for mic in args.mics:
-        runs_here = [r for r in live if r["mic"] == mic]
-        if not runs_here:
-            continue
-        # A common window in which both load their model and decode the whole clip: from the
-        # earlier start to the later end.
-        rate = {k: [r["cpu"][k] / (max(r["ended"].values()) - min(r["started"].values()))
-                    for r in runs_here] for k in ("speechline", "pocketsphinx")}
-        ratio = statistics.median(rate["speechline"]) / statistics.median(rate["pocketsphinx"])
-        row("CPU s per wall s, %s: speechline / pocketsphinx_continuous, both decoding the "
-            "whole clip, model load included" % mic,
-            "%.3f / %.3f = **%.2f×**" % (statistics.median(rate["speechline"]),
-                                         statistics.median(rate["pocketsphinx"]), ratio),
-            "≤ 1.10×", ratio <= 1.10,
-            "ratio within a run: %s" % spread([r["cpu"]["speechline"] / r["cpu"]["pocketsphinx"]
-                                                for r in runs_here], lambda v: "%.2f" % v))
-        steady = {k: [(r["cpu"][k] - r["cpu_at_play"][k]) / (max(r["ended"].values()) - r["played"])
-                      for r in runs_here] for k in ("speechline", "pocketsphinx")}
-        ratio = statistics.median(steady["speechline"]) / statistics.median(steady["pocketsphinx"])
-        row("same from the clip's start (models loaded)",
-            "%.3f / %.3f = %.2f×" % (statistics.median(steady["speechline"]),
-                                     statistics.median(steady["pocketsphinx"]), ratio),
-            "", None, "speechline %s" % spread(steady["speechline"], lambda v: "%.3f" % v))
-        rss = {k: [r["rss_kib"][k] / 1024 for r in runs_here] for k in ("speechline", "pocketsphinx")}
-        ratio = statistics.median(rss["speechline"]) / statistics.median(rss["pocketsphinx"])
-        row("peak RSS, %s: speechline / pocketsphinx_continuous" % mic,
-            "%.1f / %.1f MiB = **%.2f×**" % (statistics.median(rss["speechline"]),
-                                             statistics.median(rss["pocketsphinx"]), ratio),
-            "≤ 1.10×", ratio <= 1.10,
-            "ratio within a run: %s" % spread([r["rss_kib"]["speechline"] / r["rss_kib"]["pocketsphinx"]
-                                                for r in runs_here], lambda v: "%.2f" % v))
-
-    # Accuracy.
-    baseline_errors = sum(word_errors(info[c]["reference"], info[c]["baseline"]) for c in clips)
-    words = sum(len(info[c]["reference"]) for c in clips)
-    baseline = 100 * baseline_errors / words
-    for mic in args.mics:
-        per_run = []
-        live_reference = []
-        for n in range(args.runs):
-            batch = [r for r in live if r["mic"] == mic and r["index"] == n]
-            if len(batch) == len(clips):
-                per_run.append(100 * sum(r["errors"] for r in batch) / words)
-                live_reference.append(100 * sum(r["pocketsphinx_errors"] for r in batch) / words)
-        if not per_run:
-            continue
-        m = statistics.median(per_run)
-        row("word error rate, %s (all clips, %d words)" % (mic, words),
-            "speechline **%.1f%%**; pocketsphinx_continuous -infile on the originals %.1f%%; "
-            "-inmic beside it %.1f%%" % (m, baseline, statistics.median(live_reference)),
-            "≤ %.1f%%" % (baseline + 2), m <= baseline + 2,
-            spread(per_run, lambda v: "%.1f%%" % v))
-
-    # Latency.
-    for mic in args.mics:
-        runs_here = [r for r in live if r["mic"] == mic]
-        latencies = [v for r in runs_here for v in r.get("partial_latency", [])]
-        if latencies:
-            m = statistics.median(latencies)
-            row("partial latency, %s (word end → first result with it; %d words)"
-                % (mic, len(latencies)),
-                "median **%s**, p90 %s" % (ms(m), ms(percentile(latencies, 0.9))),
-                "median ≤ 250 ms", m <= 0.250, spread(latencies))
-        reference_latencies = [v for r in runs_here for v in r.get("pocketsphinx_latency", [])]
-        if reference_latencies:
-            row("same for pocketsphinx_continuous -inmic (prints whole utterances)",
-                "median %s, p90 %s" % (ms(statistics.median(reference_latencies)),
-                                       ms(percentile(reference_latencies, 0.9))),
-                "", None, "")
-        finals = [r["final_after_detector"] for r in runs_here if "final_after_detector" in r]
-        if finals:
-            m = statistics.median(finals)
-            row("end of speech → final, %s (speech ends where the detector puts it)" % mic,
-                "median **%s**, max %s" % (ms(m), ms(max(finals))),
-                "≤ 1650 ms", m <= 1.650, spread(finals))
-        finals = [r["final_after_speech"] for r in runs_here if "final_after_speech" in r]
-        if finals:
-            row("end of the last word → final, %s" % mic,
-                "median %s, max %s" % (ms(statistics.median(finals)), ms(max(finals))),
-                "", None, spread(finals))
-    by_clip = []
-    for clip in clips:
-        values = [r["final_after_speech"] for r in live if r["clip"] == clip
-                  and "final_after_speech" in r]
-        if values:
-            detector = info[clip]["detector_end"]
-            by_clip.append("%s %s%s" % (
-                clip, ms(statistics.median(values)),
-                "" if detector is None else " (detector %+.0f ms)"
-                % ((detector - info[clip]["speech_end"]) * 1000)))
-    if by_clip:
-        row("end of the last word → final by clip; the detector's end against the word's",
-            ", ".join(by_clip), "", None, "")
-    finals = [r.get("final_after_detector", r["final_after_speech"]) for r in startup
-              if "final_after_speech" in r]
-    if finals:
-        row("end of speech → final, clip played during the model load",
-            "median %s, max %s" % (ms(statistics.median(finals)), ms(max(finals))), "", None,
-            spread(finals))
-    paths = [r["playback_path"] for r in runs if r.get("playback_path") is not None]
-    if paths:
-        row("playback path (paplay start → clip at the microphone), not counted above",
-            "median %s" % ms(statistics.median(paths)), "", None, spread(paths))
-
-    # Per-call costs: the median over the benchmark's repetitions of each percentile.
-    for name, target, limit in (("BM_AppendAudioPCMBuffer/48000/2", "p99 ≤ 20 µs", 20),
-                                ("BM_AppendAudioPCMBuffer/44100/1", "p99 ≤ 20 µs", 20),
-                                ("BM_EmitResultLine", "", None)):
-        found = [b for b in services if b["name"].startswith(name + "/")
-                 and b.get("run_type", "iteration") == "iteration"]
-        if not found:
-            continue
-
-        def median_of(counter):
-            return statistics.median(b[counter] for b in found)
-
-        calls = sum(b["calls"] for b in found)
-        if name.startswith("BM_Emit"):
-            label = "`emit` of a %d-byte partial result line into a pipe" % EMIT_LINE_BYTES
-            detail = ""
-        else:
-            label = ("`appendAudioPCMBuffer` on the capture thread, %s, one call per "
-                     "buffer's duration" % name.split("/", 1)[1].replace("/", " Hz × "))
-            detail = "; p99 while the model loads %.1f µs, after it %.1f µs" % (
-                median_of("load_p99_us"), median_of("after_p99_us"))
-        p99s = [b["p99_us"] for b in found]
-        row(label, "p50 %.1f µs, **p99 %.1f µs**%s; max %.0f µs (%d calls in %d runs)"
-            % (median_of("p50_us"), median_of("p99_us"), detail,
-               max(b["max_us"] for b in found), calls, len(found)),
-            target, None if limit is None else median_of("p99_us") <= limit,
-            "p99 per run %.1f–%.1f µs" % (min(p99s), max(p99s)))
-
-    lines += ["| measure | result (median over runs) | target | | noise |",
-              "|---|---|---|---|---|"] + rows
-    lines += [
-        "",
-        "How each figure is taken (bench/harness.py):",
-        "",
-        "- exec → `recording`: from just before the harness starts the process (fork and exec "
-        "included) to the line's arrival on the harness's pipe.",
-        "- CPU: user + system seconds over a common wall time. Both processes start together "
-        "and hear the same clip; speechline's figure is its `getrusage` (wait4) at exit, "
-        "pocketsphinx_continuous's is read from /proc when it prints the clip's last "
-        "utterance: it decodes 2048 samples and then sleeps 100 ms, so it runs behind the "
-        "microphone and has decoded the clip only seconds after speechline's final. Both "
-        "figures include one model load; the second row starts both readings at the clip's "
-        "start. pocketsphinx_continuous asks the server for 16 kHz mono, so its resampling "
-        "runs inside the PulseAudio daemon and is not counted; speechline resamples "
-        "in-process. Peak RSS: `ru_maxrss` of each (wait4).",
-        "- Word error rate: Levenshtein distance over words of the final texts against the "
-        "reference texts (mister → mr), all clips together, per run.",
-        "- Partial latency: word end times from `pocketsphinx_continuous -infile CLIP -time yes` "
-        "on the 16 kHz original, aligned to the reference. A capture stream on the same microphone "
-        "stamps when the clip's first loud sample arrives (to within its 10 ms fragment); that "
-        "instant, less the sample's position in the clip, is audio time 0. Words that speechline "
-        "never gets right are not counted; a word guessed before its end gives a negative value.",
-        "- End of speech: the final is due 1.5 s after the last frame PocketSphinx's "
-        "voice-activity detector counted as speech. bench/speech_end.cc runs the same detector "
-        "over each original, 20 ms at a time as the service does, and gives that moment on "
-        "the clip's time line; it can come before the last word's end (a quiet last syllable) "
-        "or after it (breath and room noise up to the clip's end). The end of the last word "
-        "is shown too.",
-        "- Per-call costs: bench/services_bench.cc (Google Benchmark), each call timed alone; the "
-        "appends run on the benchmark's thread at one 1024-frame buffer per buffer's duration "
-        "while a real recognition task loads its model and then decodes on another thread "
-        "(12 s a run; the first 1.5 s counted as the load); emit writes into a pipe that a "
-        "reader drains. Medians over the benchmark's repetitions; max over all calls.",
-        "",
-        "![latency distributions](%s)" % os.path.basename(args.plot) if args.plot else "",
-    ]
-    return "\n".join(lines) + "\n"
-
-
-EMIT_LINE_BYTES = len('{"type":"result","text":"and mr john dashwood had then leisure to '
-                      'consider how much there might be prudently in his power","isFinal":false}\n')
-
+# ---------------------------------------------------------------------------------------------
+# Plot
 
 def plot(runs, path, mics):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    live = [r for r in runs if r["kind"] == "live"]
-    startup = [r for r in runs if r["kind"] == "startup"]
+    live = [r for r in runs if r.kind == "live"]
+    startup = [r for r in runs if r.kind == "startup"]
     fig, axes = plt.subplots(1, 4, figsize=(19, 5.5))
 
-    def box(axis, data, labels, title, target=None, target_label=None, clip=None):
-        axis.boxplot(data, labels=labels, whis=(5, 95))
-        values = [v for d in data for v in d]
-        if clip and values:
-            # A few words that only the final gets right would squash the boxes.
-            top = max(percentile(values, clip), (target or 0) * 1.2)
-            beyond = sum(v > top for v in values)
-            axis.set_ylim(min(values + [0]) - 50, top)
-            if beyond:
-                title += "\n(%d of %d values above the axis)" % (beyond, len(values))
-        if target is not None:
-            axis.axhline(target, color="tab:red", linestyle="--", label=target_label)
-            axis.legend()
-        axis.set_title(title)
-        axis.set_ylabel("ms")
+    def milliseconds(runs, value):
+        return [v * 1000 for r in runs for v in value(r.scores) if v is not None]
 
-    box(axes[0], [[v * 1000 for r in live if r["mic"] == mic for v in r.get("partial_latency", [])]
-                  for mic in mics], list(mics),
-        "speechline: word end → first result\nline with the word", 250, "target median 250 ms",
-        clip=0.97)
-    box(axes[1], [[v * 1000 for r in live if r["mic"] == mic
-                   for v in r.get("pocketsphinx_latency", [])] for mic in mics], list(mics),
-        "pocketsphinx_continuous -inmic, beside it:\nword end → line with the word")
-    key = "final_after_detector" if any("final_after_detector" in r for r in runs) \
-        else "final_after_speech"
-    box(axes[2], [[r[key] * 1000 for r in live if r["mic"] == mic and key in r] for mic in mics]
-        + [[r[key] * 1000 for r in startup if key in r]],
+    box(axes[0], [milliseconds(on(live, mic), lambda s: s.partial_latency) for mic in mics],
+        list(mics), "speechline: word end → first result\nline with the word", 250,
+        "target median 250 ms", clip=0.97)
+    box(axes[1], [milliseconds(on(live, mic), lambda s: s.pocketsphinx_latency) for mic in mics],
+        list(mics), "pocketsphinx_continuous -inmic, beside it:\nword end → line with the word")
+    key = ("final_after_detector" if any(r.scores.final_after_detector is not None for r in runs)
+           else "final_after_speech")
+    box(axes[2], [milliseconds(group, lambda s: [getattr(s, key)])
+                  for group in [on(live, mic) for mic in mics] + [startup]],
         list(mics) + ["played during\nthe model load"],
         "speechline: end of speech → final line", 1650, "target 1650 ms")
-    box(axes[3], [[r["exec_to_recording"] * 1000 for r in startup],
-                  [r["exec_to_recording"] * 1000 for r in live]],
+    box(axes[3], [[r.exec_to_recording * 1000 for r in startup],
+                  [r.exec_to_recording * 1000 for r in live]],
         ["alone", "pocketsphinx_continuous\nloading beside it"],
         'speechline: exec → "recording"', 50, "target 50 ms")
     fig.suptitle("Latency distributions (boxes: quartiles; whiskers: 5th–95th percentile; "
@@ -627,84 +697,23 @@ def plot(runs, path, mics):
     fig.savefig(path, dpi=90)
 
 
-# ---------------------------------------------------------------------------------------------
-
-def measure(args):
-    """Every run; the load averages before and after; when the runs started."""
-    binary = os.path.abspath(args.binary)
-    when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
-    loads_before = os.getloadavg()[0]
-    desktop = with_every_microphone()
-    runs = []
-    try:
-        for index in range(args.runs):
-            for mic in args.mics:
-                for clip in args.clips:
-                    for kind in args.kinds:
-                        r = speech_run(desktop, binary, clip, mic, kind)
-                        r["index"] = index
-                        runs.append(r)
-                        print("run %d %s %-9s %-7s exec→recording %s, final %r"
-                              % (index, mic, clip, kind, ms(r["exec_to_recording"]),
-                                 [e for _, e in r["events"]][-2].get("text")),
-                              file=sys.stderr, flush=True)
-    finally:
-        desktop.close()
-    return runs, (loads_before, os.getloadavg()[0]), when
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--binary", help="the speechline binary to measure")
-    parser.add_argument("--services-json", help="Google Benchmark JSON of services_bench")
-    parser.add_argument("--runs", type=int, default=5, help="runs of each clip on each microphone")
-    parser.add_argument("--clips", nargs="+", default=ALL_CLIPS, choices=ALL_CLIPS)
-    parser.add_argument("--mics", nargs="+", default=list(MICS), choices=list(MICS))
-    parser.add_argument("--kinds", nargs="+", default=["live", "startup"],
-                        choices=["live", "startup"])
-    parser.add_argument("--report", help="markdown table to write")
-    parser.add_argument("--plot", help="PNG of the latency distributions to write")
-    parser.add_argument("--raw", help="JSON of every run to write")
-    parser.add_argument("--speech-end-tool", help="bench/speech_end.cc's binary")
-    parser.add_argument("--from-raw", help="report on the runs of an earlier --raw file "
-                        "instead of measuring")
-    args = parser.parse_args()
-    if not args.binary and not args.from_raw:
-        parser.error("--binary or --from-raw is needed")
-    if args.from_raw:
-        with open(args.from_raw) as f:
-            raw = json.load(f)
-        runs, services, loads, when = raw["runs"], raw["services"], raw["loads"], raw["date"]
-        revision = raw["commit"]
-        args.runs = 1 + max(r["index"] for r in runs)
-    else:
-        runs, loads, when = measure(args)
-        revision = commit()
-        services = []
-        if args.services_json:
-            with open(args.services_json) as f:
-                services = json.load(f)["benchmarks"]
-
-    info = analyse(runs, args.clips, args.speech_end_tool)
-    text = report(runs, info, services, args.clips, args, loads, when, revision)
-    if args.plot:
-        plot(runs, args.plot, args.mics)
-    if args.report:
-        with open(args.report, "w") as f:
-            f.write(text)
-    if args.raw:
-        with open(args.raw, "w") as f:
-            json.dump({"runs": runs, "services": services, "loads": loads, "date": when,
-                       "commit": revision}, f,
-                      indent=1, default=str)
-    print(text)
-
-    # A run that produced no measurement at all is a broken harness, not a slow program.
-    live = [r for r in runs if r["kind"] == "live"]
-    if "live" in args.kinds and not any(r.get("partial_latency") for r in live):
-        sys.exit("no partial latency was measured")
-    if not all(r.get("final_text") for r in runs):
-        sys.exit("a run ended without a final result")
+def box(axis, data, labels, title, target=None, target_label=None, clip=None):
+    """One panel: a box per list of `data`, values in ms; with `clip`, the axis ends at that
+    quantile of all values."""
+    axis.boxplot(data, labels=labels, whis=(5, 95))
+    values = [v for d in data for v in d]
+    if clip and values:
+        # A few words that only the final gets right would squash the boxes.
+        top = max(percentile(values, clip), (target or 0) * 1.2)
+        beyond = sum(v > top for v in values)
+        axis.set_ylim(min(values + [0]) - 50, top)
+        if beyond:
+            title += "\n(%d of %d values above the axis)" % (beyond, len(values))
+    if target is not None:
+        axis.axhline(target, color="tab:red", linestyle="--", label=target_label)
+        axis.legend()
+    axis.set_title(title)
+    axis.set_ylabel("ms")
 
 
 if __name__ == "__main__":

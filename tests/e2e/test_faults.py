@@ -9,7 +9,7 @@ import sys
 import time
 import unittest
 
-from support import BINARY, PulseDesktop, Run
+from support import BINARY, PulseDesktop, Run, within
 
 PR_SET_CHILD_SUBREAPER = 36
 # A parent that starts speechline, reads its first line, gives its pid and waits to be killed.
@@ -19,14 +19,6 @@ child.stdout.readline()
 print(child.pid, flush=True)
 signal.pause()
 """
-
-
-def within(seconds, done):
-    """Polls `done` until it gives something true or `seconds` pass; returns its last answer."""
-    deadline = time.monotonic() + seconds
-    while not (answer := done()) and time.monotonic() < deadline:
-        time.sleep(0.01)
-    return answer
 
 
 def ended(pid):

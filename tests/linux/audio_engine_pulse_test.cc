@@ -34,7 +34,6 @@ constexpr char kLongClip[] =  // seven seconds
     "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0870.wav";
 constexpr char kStereo48k[] = "rate=48000 channels=2";
 constexpr char kMono44k[] = "rate=44100 channels=1";
-constexpr char kSpeakers[] = "module-null-sink sink_name=speakers norewinds=1";
 
 double millisecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -115,7 +114,26 @@ class PulseTest : public testing::Test {
  protected:
   void TearDown() override { EXPECT_EQ(stderrCapture_.text(), ""); }
 
+  // Starts the desktop and captures its 48 kHz stereo microphone into record_; null on failure.
+  std::shared_ptr<AudioEngine> startCapture() {
+    if (!server_.startDesktop(kStereo48k)) return nullptr;
+    std::shared_ptr<AudioEngine> engine = AudioEngine::create();
+    const AudioFormat format = engine->inputNode().outputFormatForBus(0);
+    engine->inputNode().installTapOnBus(0, 1024, format, recordingTap(record_, {48000, 2}));
+    engine->prepare();
+    started_ = Clock::now();
+    std::string error;
+    if (!engine->startAndReturnError(&error)) {
+      ADD_FAILURE() << error;
+      return nullptr;
+    }
+    measured("start", millisecondsSince(started_));
+    return engine;
+  }
+
   PrivatePulseServer server_;
+  std::shared_ptr<TapRecord> record_ = std::make_shared<TapRecord>();
+  Clock::time_point started_;
 
  private:
   StderrCapture stderrCapture_;
@@ -143,8 +161,8 @@ class PulseFormatTest : public PulseTest, public testing::WithParamInterface<Ser
 TEST_P(PulseFormatTest, ReportsTheRoutedMicrophonesFormatAndStartsOnlyWithOne) {
   const ServerSetup& setup = GetParam();
   bool started = true;
-  if (setup.devices == kNoDevices) started = server_.start({});
-  if (setup.devices == kSpeakersOnly) started = server_.start({kSpeakers});
+  if (setup.devices == kNoDevices) started = server_.start(false);
+  if (setup.devices == kSpeakersOnly) started = server_.start();
   if (setup.devices == kDesktop) started = server_.startDesktop(setup.micFormat);
   if (!setup.pactl.empty()) started = started && server_.pactl(setup.pactl);
   ASSERT_TRUE(started);
@@ -192,19 +210,10 @@ INSTANTIATE_TEST_SUITE_P(Servers, PulseFormatTest, testing::ValuesIn(kServerSetu
 // Speech on the speakers, the microphone unplugged (the server moves the stream onto the
 // speakers' monitor), then a headset of another format plugged in as the new default.
 TEST_F(PulseTest, DeliversOnlyMicrophonesAndFollowsTheDefaultOne) {
-  ASSERT_TRUE(server_.startDesktop(kStereo48k));
-  std::shared_ptr<AudioEngine> engine = AudioEngine::create();
-  const AudioFormat format = engine->inputNode().outputFormatForBus(0);
-  ASSERT_EQ(format.channelCount, 2u);
-  auto record = std::make_shared<TapRecord>();
-  engine->inputNode().installTapOnBus(0, 1024, format, recordingTap(record, format));
-  engine->prepare();
-
-  const Clock::time_point started = Clock::now();
-  std::string error;
-  ASSERT_TRUE(engine->startAndReturnError(&error)) << error;
-  measured("start", millisecondsSince(started));
-  server_.play(kLongClip, "speakers");
+  const std::shared_ptr<AudioEngine> engine = startCapture();
+  ASSERT_TRUE(engine);
+  TapRecord* record = record_.get();
+  ASSERT_TRUE(server_.play(kLongClip, "speakers"));
   ASSERT_TRUE(waitFor([&] { return record->count(&TapRecord::calls) >= 47; }, 10s));
 
   ASSERT_TRUE(server_.pactl("unload-module module-remap-source"));
@@ -216,9 +225,8 @@ TEST_F(PulseTest, DeliversOnlyMicrophonesAndFollowsTheDefaultOne) {
   EXPECT_EQ(record->count(&TapRecord::loudCalls), 0) << "the speakers reached the tap";
 
   ASSERT_TRUE(server_.plugMicrophone("headset", "rate=16000 channels=1"));
-  ASSERT_TRUE(server_.pactl("set-default-source headset"));
   const Clock::time_point playing = Clock::now();
-  server_.play(kClip, "headsetwire");
+  ASSERT_TRUE(server_.play(kClip, "headsetwire"));
   const bool heard = waitFor([&] { return record->count(&TapRecord::loudCalls) > 0; }, 10s);
   engine->inputNode().removeTapOnBus(0);
   record->removed = true;
@@ -232,7 +240,7 @@ TEST_F(PulseTest, DeliversOnlyMicrophonesAndFollowsTheDefaultOne) {
     EXPECT_EQ(record->mainThreadCalls, 0);
     EXPECT_EQ(record->callsAfterRemoval, 0);
     measured("first buffer after start",
-             std::chrono::duration<double, std::milli>(*record->firstCall - started).count());
+             std::chrono::duration<double, std::milli>(*record->firstCall - started_).count());
     measured("first speech buffer after paplay into the new microphone",
              std::chrono::duration<double, std::milli>(*record->firstLoudCall - playing).count());
   }
@@ -254,36 +262,36 @@ void PrintTo(const Disruption& disruption, std::ostream* out) { *out << disrupti
 class PulseDisruptionTest : public PulseTest, public testing::WithParamInterface<Disruption> {};
 
 TEST_P(PulseDisruptionTest, CaptureEndsQuietlyAndStopDoesNotHang) {
-  ASSERT_TRUE(server_.startDesktop(kStereo48k));
-  std::shared_ptr<AudioEngine> engine = AudioEngine::create();
-  const AudioFormat format = engine->inputNode().outputFormatForBus(0);
-  auto record = std::make_shared<TapRecord>();
-  engine->inputNode().installTapOnBus(0, 1024, format, recordingTap(record, format));
-  std::string error;
-  ASSERT_TRUE(engine->startAndReturnError(&error)) << error;
-  ASSERT_TRUE(waitFor([&] { return record->count(&TapRecord::calls) >= 5; }, 5s));
+  const std::shared_ptr<AudioEngine> engine = startCapture();
+  ASSERT_TRUE(engine);
+  ASSERT_TRUE(waitFor([&] { return record_->count(&TapRecord::calls) >= 5; }, 5s));
 
   GetParam().apply(server_);
   std::this_thread::sleep_for(300ms);
-  const int callsAfterDisruption = record->count(&TapRecord::calls);
+  const int callsAfterDisruption = record_->count(&TapRecord::calls);
   std::this_thread::sleep_for(500ms);
-  EXPECT_EQ(record->count(&TapRecord::calls), callsAfterDisruption);
+  EXPECT_EQ(record_->count(&TapRecord::calls), callsAfterDisruption);
 
   Clock::time_point begin = Clock::now();
   engine->stop();
   EXPECT_LT(millisecondsSince(begin), 1000);
   begin = Clock::now();
+  std::string error;
   EXPECT_FALSE(engine->startAndReturnError(&error));
   EXPECT_EQ(error, GetParam().restartError);
-  EXPECT_LT(millisecondsSince(begin), 3000);
+  measured("start after the disruption", millisecondsSince(begin));
+  EXPECT_LT(millisecondsSince(begin), 10000);
   engine->stop();
 }
 
+// A stopped server keeps the connection open and never answers on it.
 INSTANTIATE_TEST_SUITE_P(
     Disruptions, PulseDisruptionTest,
     testing::Values(Disruption{"DaemonKilled",
                                [](PrivatePulseServer& s) { s.signalDaemon(SIGKILL); },
                                "Connection refused"},
+                    Disruption{"DaemonStopped",
+                               [](PrivatePulseServer& s) { s.signalDaemon(SIGSTOP); }, "Timeout"},
                     Disruption{"EverySinkRemoved",
                                [](PrivatePulseServer& s) {
                                  ASSERT_TRUE(s.pactl("unload-module module-null-sink"));
@@ -291,7 +299,8 @@ INSTANTIATE_TEST_SUITE_P(
                                "No such entity"}),
     [](const testing::TestParamInfo<Disruption>& info) { return info.param.name; });
 
-TEST_F(PulseTest, GivesUpOnAServerThatDoesNotAnswer) {
+// Unlike a restart after the server stopped, which times out on a connection it already has.
+TEST_F(PulseTest, GivesUpOnConnectingToAServerThatDoesNotAnswer) {
   ASSERT_TRUE(server_.startDesktop(kStereo48k));
   server_.signalDaemon(SIGSTOP);
   std::shared_ptr<AudioEngine> engine = AudioEngine::create();

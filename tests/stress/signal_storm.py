@@ -9,20 +9,18 @@ A signal that falls in the short window where it is ignored is lost, so a run th
 With --scripted the binary is speechline-scripted and each run gets a random script; otherwise
 the real binary runs on a private desktop playing speech into its microphone."""
 
-import os
 import signal
 import sys
-import tempfile
 import time
 
-from common import check_run, stress
-from support import Run  # on the path once common is imported
+from common import stress
+from support import Run, Scripted, check_run  # on the path once common is imported
 
 HANG = 20  # seconds: a run still going after this and a final SIGINT is a hang
 
 
-def random_script(rng, log_path):
-    lines = ['log "%s"' % log_path, 'locale "en-US"' + rng.choice(["", "", " noOnDevice"])]
+def random_script(rng):
+    lines = ['locale "en-US"' + rng.choice(["", "", " noOnDevice"])]
     if rng.random() < 0.5:
         lines.append("speechAuthorization %d thread %d" % (rng.choice([3, 3, 3, 1]),
                                                            rng.randint(0, 150)))
@@ -41,43 +39,36 @@ def random_script(rng, log_path):
                      else 'deliver %d error "gone"' % at)
     if rng.random() < 0.2:
         lines.append('cancelError "cancelled"')
-    return "\n".join(lines) + "\n"
+    return "\n".join(lines)
 
 
 def one_run(options, rng, desktop):
-    env = desktop.env if desktop else dict(os.environ)
-    with tempfile.TemporaryDirectory() as work:
-        if not desktop:
-            script = os.path.join(work, "run.script")
-            with open(script, "w") as f:
-                f.write(random_script(rng, os.path.join(work, "calls.log")))
-            env = dict(env, SPEECHLINE_SCRIPT=script)
-        args = [options.binary, "--locale", "en-US"] + (["--requires-on-device"] if rng.random() < 0.2 else [])
-        signals = rng.choice([[signal.SIGINT], [signal.SIGTERM], [signal.SIGINT, signal.SIGTERM],
-                              [signal.SIGINT] * 3, [signal.SIGTERM, signal.SIGINT, signal.SIGTERM]])
-        horizon = 2.5 if desktop else 0.4
-        # Some signals come within the first milliseconds, before the dispositions are set.
-        times = sorted(rng.uniform(0, 0.004 if rng.random() < 0.2 else horizon) for _ in signals)
-        run = Run(args, env)
-        player = (desktop.play(rng.choice(["0880", "goforward"]))
-                  if desktop and rng.random() < 0.7 else None)
-        try:
-            for at, signum in zip(times, signals):
-                if run.out.wait_end(run.started + at - time.monotonic()):
-                    break
-                run.process.send_signal(signum)
-            # Whatever phase it is in now, one more SIGINT must end it.
-            status = run.stop(after=run.started + horizon + 0.3 - time.monotonic(), grace=HANG)
-        finally:
-            run.kill()
-            if player:
-                player.kill()
-                player.wait()
-        if status == -signal.SIGKILL:
-            raise AssertionError("hang: %r" % run.out.data()[-200:])
-        if run.err.data():
-            raise AssertionError("stderr: %r" % run.err.data()[:300])
-        return check_run(run.out.data(), status)
+    script = None if desktop else random_script(rng)
+    args = ["--locale", "en-US"] + (["--requires-on-device"] if rng.random() < 0.2 else [])
+    signals = rng.choice([[signal.SIGINT], [signal.SIGTERM], [signal.SIGINT, signal.SIGTERM],
+                          [signal.SIGINT] * 3, [signal.SIGTERM, signal.SIGINT, signal.SIGTERM]])
+    horizon = 2.5 if desktop else 0.4
+    # Some signals come within the first milliseconds, before the dispositions are set.
+    times = sorted(rng.uniform(0, 0.004 if rng.random() < 0.2 else horizon) for _ in signals)
+    run = (Run([options.binary, *args], desktop.env) if desktop
+           else Scripted(script, args, binary=options.binary))
+    player = (desktop.play(rng.choice(["0880", "goforward"]))
+              if desktop and rng.random() < 0.7 else None)
+    try:
+        for at, signum in zip(times, signals):
+            if run.out.wait_end(run.started + at - time.monotonic()):
+                break
+            run.process.send_signal(signum)
+        # Whatever phase it is in now, one more SIGINT must end it.
+        status = run.stop(after=run.started + horizon + 0.3 - time.monotonic(), grace=HANG)
+    finally:
+        run.kill()
+        if player:
+            player.kill()
+            player.wait()
+    if status == -signal.SIGKILL:
+        raise AssertionError("hang: %r" % run.out.data()[-200:])
+    return check_run(run, status)
 
 
 if __name__ == "__main__":

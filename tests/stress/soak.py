@@ -25,18 +25,13 @@ def write_cycle(path):
     cycle keeps the gaps short even when the machine is busy."""
     gap = b"\0\0" * int(16000 * GAP_SECONDS)
     with wave.open(path, "wb") as w:
-        w.setnchannels(1)
-        w.setsampwidth(2)
-        w.setframerate(16000)
+        w.setparams((1, 2, 16000, 0, "NONE", None))
         w.writeframes(b"".join(pcm(clip) + gap for clip in ["0870", "0880", "0890", "goforward"]))
 
 
 def resident_kib(pid):
     with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
+        return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
 
 
 def main():

@@ -1,6 +1,6 @@
 """What every Python test, the benchmark harness and scripts/demo share: a private sound server
 laid out like a desktop, the recorded speech played into it, a runner that keeps each output line
-with the time it came, and how transcripts are scored.
+with the time it came, how transcripts are scored, and what the event protocol allows.
 
 Importable with tests/ on the path: CTest sets PYTHONPATH, scripts insert it themselves.
 """
@@ -9,8 +9,9 @@ from .clips import (BINARY, CLIPS, MODEL, TIMEOUT, normalize, pcm, pocketsphinx_
                     reference_words)
 from .desktop import PulseDesktop
 from .measures import align, percentile, word_error_rate, word_errors
-from .runner import Lines, Run, Speechline, cpu_seconds
+from .protocol import check_run
+from .runner import Lines, Run, Scripted, Speechline, cpu_seconds, within
 
-__all__ = ["BINARY", "CLIPS", "MODEL", "TIMEOUT", "Lines", "PulseDesktop", "Run", "Speechline",
-           "align", "cpu_seconds", "normalize", "pcm", "percentile", "pocketsphinx_baseline",
-           "reference_words", "word_error_rate", "word_errors"]
+__all__ = ["BINARY", "CLIPS", "MODEL", "TIMEOUT", "Lines", "PulseDesktop", "Run", "Scripted",
+           "Speechline", "align", "check_run", "cpu_seconds", "normalize", "pcm", "percentile",
+           "pocketsphinx_baseline", "reference_words", "word_error_rate", "word_errors", "within"]

@@ -4,10 +4,13 @@ import json
 import os
 import signal
 import subprocess
+import tempfile
 import threading
 import time
 
 from .clips import BINARY, TIMEOUT
+
+SCRIPTED = os.environ.get("SPEECHLINE_SCRIPTED", "speechline-scripted")
 
 
 def cpu_seconds(pid):
@@ -15,6 +18,14 @@ def cpu_seconds(pid):
     with open("/proc/%d/stat" % pid) as f:
         fields = f.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def within(seconds, done):
+    """Polls `done` until it gives something true or `seconds` pass; returns its last answer."""
+    deadline = time.monotonic() + seconds
+    while not (answer := done()) and time.monotonic() < deadline:
+        time.sleep(0.005)
+    return answer
 
 
 class Lines:
@@ -113,3 +124,27 @@ class Speechline(Run):
         """The first event that satisfies `predicate`; AssertionError if none comes."""
         return json.loads(self.wait_for(lambda line: predicate(json.loads(line)),
                                         timeout=timeout))
+
+
+class Scripted(Run):
+    """speechline-scripted playing `script` (the script's text without its `log` line), its
+    platform calls logged to a file that calls() reads."""
+
+    def __init__(self, script, args=("--locale", "en-US"), binary=None):
+        self.dir = tempfile.TemporaryDirectory()
+        self.log = os.path.join(self.dir.name, "calls.log")
+        path = os.path.join(self.dir.name, "run.script")
+        with open(path, "w") as f:
+            f.write('log "%s"\n%s\n' % (self.log, script))
+        super().__init__([binary or SCRIPTED, *args], dict(os.environ, SPEECHLINE_SCRIPT=path))
+
+    def calls(self):
+        try:
+            with open(self.log) as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
+
+    def kill(self):
+        super().kill()
+        self.dir.cleanup()
