@@ -150,19 +150,15 @@ def parse_arguments():
     parser.add_argument("--plot", help="PNG of the latency distributions to write")
     parser.add_argument("--raw", help="JSON of every run to write")
     parser.add_argument("--speech-end-tool", help="bench/speech_end.cc's binary")
-    parser.add_argument("--format-tool", help="speechline-format-text, which formats the "
-                        "reference texts (default: beside --binary)")
     parser.add_argument("--from-raw", help="report on the runs of an earlier --raw file "
                         "instead of measuring")
     args = parser.parse_args()
     if not args.binary and not args.from_raw:
         parser.error("--binary or --from-raw is needed")
-    if args.format_tool or args.binary:
-        tool = args.format_tool or os.path.join(os.path.dirname(args.binary),
-                                                "speechline-format-text")
-        if not os.path.isfile(tool):
-            parser.error("%s is missing: build the target speechline-format-text" % tool)
-        os.environ["SPEECHLINE_FORMAT_TEXT"] = os.path.abspath(tool)
+    if args.binary and "SPEECHLINE_FORMAT_TEXT" not in os.environ:
+        # The reference texts are formatted by the tool that a build puts beside speechline.
+        os.environ["SPEECHLINE_FORMAT_TEXT"] = os.path.join(
+            os.path.dirname(os.path.abspath(args.binary)), "speechline-format-text")
     return args
 
 
@@ -375,8 +371,8 @@ def timed_words(clip):
 def formatted_timed_words(words):
     """The formatted words of the transcript `words` [(word, start, end)], each with the start
     of its first word and the end of its last: a number of several words is one word."""
-    texts = format_texts([" ".join(w for w, _, _ in words[:k + 1]) for k in range(len(words))])
-    prefixes = [normalize(text) for text in texts]
+    prefixes = [normalize(text) for text in
+                format_texts([" ".join(w for w, _, _ in words[:k + 1]) for k in range(len(words))])]
     result, first = [], 0
     for i, formatted in enumerate(prefixes[-1] if prefixes else []):
         # A word that stays a word is itself; a number ends with the first prefix that has it.
