@@ -37,8 +37,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 from support import (CLIPS, PulseDesktop, Run, Speechline, align, cpu_seconds,  # noqa: E402
-                     normalize, pcm, percentile, pocketsphinx_baseline, reference_words,
-                     word_errors)
+                     format_texts, normalize, pcm, percentile, pocketsphinx_baseline,
+                     reference_words, word_errors)
 
 MICS = {
     # name: (source, rate, channels); the first is the desktop's own microphone
@@ -155,6 +155,10 @@ def parse_arguments():
     args = parser.parse_args()
     if not args.binary and not args.from_raw:
         parser.error("--binary or --from-raw is needed")
+    if args.binary and "SPEECHLINE_FORMAT_TEXT" not in os.environ:
+        # The reference texts are formatted by the tool that a build puts beside speechline.
+        os.environ["SPEECHLINE_FORMAT_TEXT"] = os.path.join(
+            os.path.dirname(os.path.abspath(args.binary)), "speechline-format-text")
     return args
 
 
@@ -342,7 +346,8 @@ def describe(clip, detector_end):
 
 
 def timed_words(clip):
-    """Words and their end times in seconds, from Debian's recognizer on the original."""
+    """Words as speechline formats them and their end times in seconds, from Debian's
+    recognizer on the original."""
     args = ["pocketsphinx_continuous", "-infile", CLIPS[clip], "-time", "yes",
             "-remove_silence", "no", "-logfn", "/dev/null"]
     out = subprocess.run(args, capture_output=True, text=True, timeout=TIMEOUT, check=True).stdout
@@ -359,9 +364,23 @@ def timed_words(clip):
             utterance_end = offset + end
         elif not token.startswith("<") and not token.startswith("["):
             # "was(2)" names a second pronunciation
-            word = normalize(token.split("(")[0].lower())[0]
-            words.append((word, offset + start, offset + end))
-    return words
+            words.append((token.split("(")[0].lower(), offset + start, offset + end))
+    return formatted_timed_words(words)
+
+
+def formatted_timed_words(words):
+    """The formatted words of the transcript `words` [(word, start, end)], each with the start
+    of its first word and the end of its last: a number of several words is one word."""
+    prefixes = [normalize(text) for text in
+                format_texts([" ".join(w for w, _, _ in words[:k + 1]) for k in range(len(words))])]
+    result, first = [], 0
+    for i, formatted in enumerate(prefixes[-1] if prefixes else []):
+        # A word that stays a word is itself; a number ends with the first prefix that has it.
+        last = next(k for k in range(first, len(words))
+                    if formatted.rstrip(".") == words[k][0] or prefixes[k][i:i + 1] == [formatted])
+        result.append((formatted, words[first][1], words[last][2]))
+        first = last + 1
+    return result
 
 
 def score(r, clip):
@@ -377,8 +396,9 @@ def score(r, clip):
     # pocketsphinx_continuous prints each utterance once it has ended; its transcript so far is
     # every line up to then.
     lines = r.pocketsphinx_lines or []
-    stamped = list(zip([at for at, _ in lines],
-                       itertools.accumulate(normalize(line) for _, line in lines)))
+    so_far = format_texts(list(itertools.accumulate((line for _, line in lines),
+                                                    lambda text, line: text + " " + line)))
+    stamped = [(at, normalize(text)) for (at, _), text in zip(lines, so_far)]
     if r.kind == "live":
         s.pocketsphinx_errors = word_errors(clip.reference, stamped[-1][1] if stamped else [])
     if r.onset is None:

@@ -14,7 +14,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
-from support import CLIPS, PulseDesktop, reference_words  # noqa: E402
+from support import CLIPS, PulseDesktop, reference_text  # noqa: E402
 
 CLIP = "0870"
 
@@ -43,7 +43,7 @@ def main(binary):
             note("interrupted before speechline started")
             return 1
         note("speechline --locale en-US hears %s, which says: %s"
-             % (os.path.basename(CLIPS[CLIP]), " ".join(reference_words(CLIP))))
+             % (os.path.basename(CLIPS[CLIP]), reference_text(CLIP)))
         speechline = subprocess.Popen([binary, "--locale", "en-US"], stdin=subprocess.DEVNULL,
                                       stdout=subprocess.PIPE, env=desktop.env, text=True)
         for line in speechline.stdout:

@@ -62,18 +62,30 @@ class FailedStartTest(unittest.TestCase):
                 make(self.dictionary)
                 self.assertOnlyLine(("--locale", "en-US"), UNAVAILABLE, binary=self.binary)
 
-    def test_corrupt_acoustic_model(self):
+    def test_recording_with_relocated_models(self):
         os.symlink(os.path.join(MODEL, "cmudict-en-us.dict"), self.dictionary)
         mdef = os.path.join(self.model, "en-us", "mdef")
         os.remove(mdef)
         with open(mdef, "w") as f:
             f.write("this is not a model definition\n")
+        # Another language's directory holding the English model: its words are not formatted.
+        os.symlink(MODEL, os.path.join(os.path.dirname(self.model), "fr-fr"))
         desktop = PulseDesktop()
         self.addCleanup(desktop.close)
-        run = Speechline(("--locale", "en-US"), env=desktop.env, binary=self.binary)
-        self.addCleanup(run.kill)
-        self.assertEqual(check_run(run, run.finish()), "recognition failed")
-        self.assertEqual(len(run.events()), 3, "no result before the failure")
+        # locale, how the run ends, the final's text for goforward (None: no result at all)
+        for locale, ending, final in [
+            ("en-US", "recognition failed", None),
+            ("fr-FR", "final", "go forward ten meters"),
+        ]:
+            with self.subTest(locale=locale):
+                run = Speechline(("--locale", locale), env=desktop.env, binary=self.binary)
+                self.addCleanup(run.kill)
+                if final:
+                    self.assertEqual(run.wait_for_event(), {"type": "state", "state": "recording"})
+                    desktop.play("goforward")
+                self.assertEqual(check_run(run, run.finish()), ending)
+                results = [e["text"] for e in run.events() if e["type"] == "result"]
+                self.assertEqual(results[-1:], [final] if final else [])
 
 
 if __name__ == "__main__":

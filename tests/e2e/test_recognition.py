@@ -25,12 +25,14 @@ class LiveRecognitionTest(unittest.TestCase):
     def test_clips(self):
         desktop = PulseDesktop()
         self.addCleanup(desktop.close)
-        # name, more arguments, clip, seconds from "recording" to the clip, how the run ends
-        for name, args, clip, delay, ending in [
-            ("played after the model load", (), "0880", 1, "final"),
-            ("played while the model loads", (), "0880", 0, "final"),
-            ("on-device required", ("--requires-on-device",), "goforward", 0, "final"),
-            ("SIGINT in the middle of speech", (), "0870", 0, "stopped"),
+        # name, more arguments, clip, seconds from "recording" to the clip, how the run ends,
+        # what the final's text must start with (English text: a capital, titles, digits)
+        for name, args, clip, delay, ending, text in [
+            ("played after the model load", (), "0870", 1, "final", r"[A-Z].* Mr\. "),
+            ("played while the model loads", (), "0880", 0, "final", r"He "),
+            ("on-device required", ("--requires-on-device",), "goforward", 0, "final",
+             r"Go forward 10 meters$"),
+            ("SIGINT in the middle of speech", (), "0870", 0, "stopped", None),
         ]:
             with self.subTest(name):
                 run = Speechline(("--locale", "en-US", *args), env=desktop.env)
@@ -46,6 +48,7 @@ class LiveRecognitionTest(unittest.TestCase):
                 if ending == "final":
                     self.assertGreaterEqual(len(events), 4, "a partial before the final")
                     self.assertCloseToReference(clip, events[-2]["text"])
+                    self.assertRegex(events[-2]["text"], "^" + text)
 
 
 if __name__ == "__main__":

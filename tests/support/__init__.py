@@ -5,13 +5,14 @@ with the time it came, how transcripts are scored, and what the event protocol a
 Importable with tests/ on the path: CTest sets PYTHONPATH, scripts insert it themselves.
 """
 
-from .clips import (BINARY, CLIPS, MODEL, TIMEOUT, normalize, pcm, pocketsphinx_baseline,
-                    reference_words)
+from .clips import (BINARY, CLIPS, MODEL, TIMEOUT, format_texts, normalize, pcm,
+                    pocketsphinx_baseline, reference_text, reference_words)
 from .desktop import PulseDesktop
 from .measures import align, percentile, word_error_rate, word_errors
 from .protocol import check_run
 from .runner import Lines, Run, Scripted, Speechline, cpu_seconds, within
 
 __all__ = ["BINARY", "CLIPS", "MODEL", "TIMEOUT", "Lines", "PulseDesktop", "Run", "Scripted",
-           "Speechline", "align", "check_run", "cpu_seconds", "normalize", "pcm", "percentile",
-           "pocketsphinx_baseline", "reference_words", "word_error_rate", "word_errors", "within"]
+           "Speechline", "align", "check_run", "cpu_seconds", "format_texts", "normalize", "pcm",
+           "percentile", "pocketsphinx_baseline", "reference_text", "reference_words",
+           "word_error_rate", "word_errors", "within"]

@@ -23,20 +23,41 @@ RAW_FORMAT = ["--raw", "--rate=16000", "--channels=1", "--format=s16le"]
 TIMEOUT = 60
 
 
+def format_texts(texts):
+    """Each text of recognizer words (lower case) as the recognizer writes it for English, by
+    its own formatter (the test-only speechline-format-text named by SPEECHLINE_FORMAT_TEXT)."""
+    tool = os.environ.get("SPEECHLINE_FORMAT_TEXT", "speechline-format-text")
+    lines = "".join(" ".join(text.split()) + "\n" for text in texts)
+    out = subprocess.run([tool], input=lines, capture_output=True, text=True, timeout=TIMEOUT,
+                         check=True).stdout
+    return out.split("\n")[:len(texts)]
+
+
 def normalize(text):
-    """Lower-case words; the recognizer writes "mr" where the references say "mister"."""
-    return ["mr" if w == "mister" else w for w in text.lower().split()]
+    """The words of a formatted text as they are compared: lower case, and "mister" counted as
+    the title the recognizer writes ("Mr.")."""
+    return ["mr." if w == "mister" else w for w in text.lower().split()]
 
 
-def reference_words(clip):
+def formatted_words(text):
+    """Recognizer words (lower case, white space between) as their formatted text compares."""
+    return normalize(format_texts([text])[0])
+
+
+def reference_text(clip):
+    """What the clip says, in the recognizer's words (lower case, no punctuation)."""
     if clip == "goforward":
-        return "go forward ten meters".split()
+        return "go forward ten meters"
     clip_id = os.path.basename(CLIPS[clip])[:-4]
     with open(os.path.join(LIBRIVOX, "transcription")) as f:
         for line in f:
             if "(%s)" % clip_id in line:
-                return normalize(re.sub(r"<s>|</s>|\(.*\)", " ", line))
+                return " ".join(re.sub(r"<s>|</s>|\(.*\)", " ", line).split())
     raise KeyError(clip)
+
+
+def reference_words(clip):
+    return formatted_words(reference_text(clip))
 
 
 def pcm(clip):
@@ -50,7 +71,8 @@ def pcm(clip):
 
 
 def pocketsphinx_baseline(clip):
-    """What Debian's own recognizer gets on the 16 kHz original, as a list of words."""
+    """What Debian's own recognizer gets on the 16 kHz original, formatted and normalized as
+    speechline's text is."""
     args = ["pocketsphinx_continuous", "-infile", CLIPS[clip], "-logfn", "/dev/null"]
     output = subprocess.run(args, capture_output=True, text=True, timeout=TIMEOUT).stdout
-    return normalize(" ".join(output.splitlines()))
+    return formatted_words(output)

@@ -8,6 +8,7 @@
 
 #include "platform/linux/audio_converter.h"
 #include "platform/linux/transcript_decoder.h"
+#include "platform/linux/transcript_text.h"
 #include "platform/linux/worker_threads.h"
 #include "platform/main_loop.h"
 
@@ -115,10 +116,10 @@ class SessionThread {
           return;
         }
         if (transcript.finalDue()) {
-          deliver(SpeechRecognitionResult{transcript.transcript(), true});
+          deliver(SpeechRecognitionResult{resultText(transcript.transcript()), true});
           return;
         }
-        reportPartial(transcript.transcript());
+        reportPartial(resultText(transcript.transcript()));
         continue;
       }
       // Checked before the queue is found empty again, so no audio pushed before endAudio is
@@ -130,7 +131,7 @@ class SessionThread {
           failDecoding();
           return;
         }
-        deliver(SpeechRecognitionResult{transcript.transcript(), true});
+        deliver(SpeechRecognitionResult{resultText(transcript.transcript()), true});
         return;
       }
       if (audioTimedOut()) return;
@@ -159,6 +160,15 @@ class SessionThread {
     if (!audio_->overflowed()) return false;
     fail("Recognition fell too far behind the incoming audio.");
     return true;
+  }
+
+  // The transcript as a result writes it; formatted again only when its words change.
+  const std::string& resultText(const std::string& transcript) {
+    if (transcript != words_) {
+      words_ = transcript;
+      text_ = settings_.englishText ? formatEnglishTranscript(std::string_view(words_)) : words_;
+    }
+    return text_;
   }
 
   void reportPartial(const std::string& text) {
@@ -191,6 +201,8 @@ class SessionThread {
   const RecognitionSettings settings_;
   uint64_t arrivalsSeen_ = 0;
   Clock::time_point lastArrival_;
+  std::string words_;
+  std::string text_;
   std::string reported_;
 };
 

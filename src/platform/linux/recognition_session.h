@@ -10,11 +10,14 @@
 namespace speechline {
 
 // What a PocketSphinx recognizer sets its tasks up with; SpeechRecognizer::create() takes the
-// defaults.
+// defaults, with English text for an English locale.
 struct RecognitionSettings {
   // How long a running task waits for audio before it fails: a microphone or sound server that
   // vanishes must end the run, not leave it waiting for ever.
   std::chrono::milliseconds noAudioTimeout{5000};
+  // Whether results are written as English text (transcript_text.h) rather than as the
+  // recognizer's words: set for an English locale.
+  bool englishText = false;
 };
 
 // One PocketSphinx recognition task: a thread that waits for its decoder, converts and decodes

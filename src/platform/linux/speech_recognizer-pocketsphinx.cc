@@ -5,6 +5,7 @@
 #include "platform/linux/audio_queue.h"
 #include "platform/linux/decoder_load.h"
 #include "platform/linux/recognition_session.h"
+#include "platform/linux/transcript_text.h"
 
 namespace speechline {
 namespace {
@@ -79,7 +80,9 @@ std::shared_ptr<SpeechRecognizer> SpeechRecognizer::create(const std::string& lo
   const std::optional<std::string> directory =
       findModelDirectory(localeIdentifier, ModelSearchPath::standard());
   if (!directory) return nullptr;
-  return makePocketSphinxRecognizer(findModelParts(*directory), RecognitionSettings{});
+  RecognitionSettings settings;
+  settings.englishText = isEnglishLocale(localeIdentifier);
+  return makePocketSphinxRecognizer(findModelParts(*directory), settings);
 }
 
 std::shared_ptr<SpeechAudioBufferRecognitionRequest> SpeechAudioBufferRecognitionRequest::create() {

@@ -9,9 +9,10 @@
 namespace speechline {
 
 // The PocketSphinx recognizer over the model `parts`, its tasks set up with `settings`.
-// SpeechRecognizer::create() makes it with the default settings once it has found the locale's
-// model folder; tests call it with a model folder or settings of their own. Reads no file: each
-// task starts loading its own decoder when it starts. Never null.
+// SpeechRecognizer::create() makes it with the default settings (English text for an English
+// locale) once it has found the locale's model folder; tests call it with a model folder or
+// settings of their own. Reads no file: each task starts loading its own decoder when it starts.
+// Never null.
 std::shared_ptr<SpeechRecognizer> makePocketSphinxRecognizer(const ModelParts& parts,
                                                              const RecognitionSettings& settings);
 
