@@ -11,8 +11,9 @@
 namespace speechline {
 namespace {
 
-// AVAudioEngine reports a broken setup (a format the hardware does not match, an input that
-// vanished) by raising an exception; it becomes the engine's start failure instead of a crash.
+// AVAudioEngine reports a broken setup (no usable input, a format the hardware does not match,
+// an input that vanished) by raising an exception; caught, it becomes a missing microphone or
+// the engine's start failure instead of a crash.
 std::string describeException(NSException* exception) {
   std::string description = toStdString(exception.reason);
   return description.empty() ? toStdString(exception.name) : description;
@@ -26,21 +27,21 @@ class AppleInputNode : public AudioInputNode {
 
   AudioFormat outputFormatForBus(uint32_t bus) override {
     @autoreleasepool {
-      AVAudioFormat* format = [engine_.inputNode outputFormatForBus:bus];
-      reportedBus_ = bus;
-      reportedFormat_ = format;
-      return AudioFormat{format.sampleRate, format.channelCount};
+      @try {
+        AVAudioFormat* format = [engine_.inputNode outputFormatForBus:bus];
+        reportedBus_ = bus;
+        reportedFormat_ = format;
+        return AudioFormat{format.sampleRate, format.channelCount};
+      } @catch (NSException*) {
+        // The engine raises rather than answers when there is no usable input: no microphone.
+        return AudioFormat{};
+      }
     }
   }
 
   void installTapOnBus(uint32_t bus, uint32_t bufferSize, const AudioFormat&,
                        AudioNodeTapBlock tapBlock) override {
     @autoreleasepool {
-      AVAudioInputNode* node = engine_.inputNode;
-      // The very format object that was checked, so the tap is set up for what was reported.
-      AVAudioFormat* format = (reportedFormat_ != nil && reportedBus_ == bus)
-                                  ? reportedFormat_
-                                  : [node outputFormatForBus:bus];
       // Runs on the engine's audio thread. Captures the tap alone, never this node, which the
       // audio thread may outlive.
       AVAudioNodeTapBlock block = ^(AVAudioPCMBuffer* buffer, AVAudioTime* when) {
@@ -50,6 +51,11 @@ class AppleInputNode : public AudioInputNode {
         }
       };
       @try {
+        AVAudioInputNode* node = engine_.inputNode;
+        // The very format object that was checked, so the tap is set up for what was reported.
+        AVAudioFormat* format = (reportedFormat_ != nil && reportedBus_ == bus)
+                                    ? reportedFormat_
+                                    : [node outputFormatForBus:bus];
         [node installTapOnBus:bus bufferSize:bufferSize format:format block:block];
       } @catch (NSException* exception) {
         *setupFailure_ = describeException(exception);
@@ -57,7 +63,13 @@ class AppleInputNode : public AudioInputNode {
     }
   }
 
-  void removeTapOnBus(uint32_t bus) override { [engine_.inputNode removeTapOnBus:bus]; }
+  void removeTapOnBus(uint32_t bus) override {
+    @try {
+      [engine_.inputNode removeTapOnBus:bus];
+    } @catch (NSException*) {
+      // An input the engine cannot provide holds no tap, and a stop has nothing to report.
+    }
+  }
 
  private:
   AVAudioEngine* const engine_;
