@@ -1,5 +1,6 @@
 #import <AVFoundation/AVFoundation.h>
 #import <Foundation/Foundation.h>
+#include <dispatch/dispatch.h>
 
 #include <memory>
 #include <string>
@@ -82,6 +83,12 @@ class AppleAudioEngine : public AudioEngine {
  public:
   AppleAudioEngine() : engine_([[AVAudioEngine alloc] init]), inputNode_(engine_, &setupFailure_) {}
 
+  ~AppleAudioEngine() override {
+    if (configurationObserver_ != nil) {
+      [[NSNotificationCenter defaultCenter] removeObserver:configurationObserver_];
+    }
+  }
+
   AudioInputNode& inputNode() override { return inputNode_; }
 
   void prepare() override {
@@ -116,10 +123,28 @@ class AppleAudioEngine : public AudioEngine {
 
   void stop() override { [engine_ stop]; }
 
+  // A change of the input device's format (unplugged, or another default) stops the engine,
+  // which then posts this notification on a queue of its own. With no queue given, the block
+  // runs there and hands the stop on to the main queue without waiting, so the engine's queue
+  // never waits for a main thread that may itself be stopping the engine.
+  void setUnexpectedStopHandler(AudioEngineUnexpectedStopHandler handler) override {
+    NSNotificationCenter* center = [NSNotificationCenter defaultCenter];
+    if (configurationObserver_ != nil) [center removeObserver:configurationObserver_];
+    configurationObserver_ = [center addObserverForName:AVAudioEngineConfigurationChangeNotification
+                                                 object:engine_
+                                                  queue:nil
+                                             usingBlock:^(NSNotification*) {
+                                               dispatch_async(dispatch_get_main_queue(), ^{
+                                                 handler("The audio input device changed.");
+                                               });
+                                             }];
+  }
+
  private:
   AVAudioEngine* const engine_;
   std::string setupFailure_;
   AppleInputNode inputNode_;
+  id<NSObject> configurationObserver_ = nil;
 };
 
 }  // namespace
