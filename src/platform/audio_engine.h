@@ -13,6 +13,10 @@ namespace speechline {
 // (never the main thread on Linux), until the tap is removed. Must not block.
 using AudioNodeTapBlock = std::function<void(const AudioPCMBuffer& buffer, const AudioTime& when)>;
 
+// Called when the engine has stopped capturing by itself, with the service's description of why
+// for a person.
+using AudioEngineUnexpectedStopHandler = std::function<void(const std::string& description)>;
+
 // The engine's microphone input. Owned by its engine; every call of AudioEngine::inputNode()
 // returns the same node. All calls are made on the main thread.
 class AudioInputNode {
@@ -56,6 +60,14 @@ class AudioEngine {
 
   // Ends capture. Safe to call when the engine never started.
   virtual void stop() = 0;
+
+  // Sets the handler for a stop the engine makes by itself (on macOS: its input device went
+  // away or changed), replacing any earlier one; the engine keeps its own copy. Set it before
+  // startAndReturnError(), so that no such stop goes unreported. The handler runs on the main
+  // thread through the main queue, never from inside a call to the engine. It may come more
+  // than once, and after stop(): what a stop means is the caller's to decide. An engine whose
+  // service never stops by itself (Linux) never calls it.
+  virtual void setUnexpectedStopHandler(AudioEngineUnexpectedStopHandler handler) = 0;
 };
 
 }  // namespace speechline

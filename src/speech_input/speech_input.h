@@ -16,7 +16,8 @@ class SpeechInput : public std::enable_shared_from_this<SpeechInput> {
   // Creates the audio engine; asks for nothing and starts nothing.
   SpeechInput(std::string localeIdentifier, bool requiresOnDeviceRecognition);
 
-  // Brings recording up: permissions, recognizer, request, tap, engine, "recording", task.
+  // Brings recording up: permissions, recognizer, request, tap, engine, "recording", task. An
+  // engine that later stops by itself fails the recognition with its description.
   // Returns only when recording runs; every failure writes one error event and ends the
   // process with status 1.
   void start();

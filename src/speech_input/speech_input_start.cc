@@ -42,6 +42,11 @@ void SpeechInput::start() {
   if (format.channelCount == 0) {
     failStart("microphone_unavailable", "No microphone input channel is available.");
   }
+  // An engine that stops by itself (its microphone went away) ends the run as a failure.
+  std::weak_ptr<SpeechInput> weakSelf = weak_from_this();
+  audioEngine->setUnexpectedStopHandler([weakSelf](const std::string& description) {
+    if (auto speechInput = weakSelf.lock()) speechInput->failRecognition(description);
+  });
   inputNode.installTapOnBus(kTapBus, kTapBufferFrames, format, makeTapBlock(request));
 
   audioEngine->prepare();
@@ -52,7 +57,6 @@ void SpeechInput::start() {
 
   emit(Event{{{"type", "state"}, {"state", "recording"}}});
 
-  std::weak_ptr<SpeechInput> weakSelf = weak_from_this();
   recognitionTask = recognizer->recognitionTask(
       request,
       [weakSelf](const SpeechRecognitionResult* result, const SpeechRecognitionError* error) {

@@ -53,6 +53,17 @@ void ask(void (^answered)(BOOL)) {
   }];
 }
 
+id<NSObject> observe(AVAudioEngine* engine, void (^stopped)(void)) {
+  return [[NSNotificationCenter defaultCenter]
+      addObserverForName:AVAudioEngineConfigurationChangeNotification
+                  object:engine
+                   queue:nil
+              usingBlock:^(NSNotification* notification) {
+                (void)notification;
+                dispatch_async(dispatch_get_main_queue(), stopped);
+              }];
+}
+
 dispatch_source_t watch(int signalNumber, void (^handler)(void)) {
   dispatch_source_t source = dispatch_source_create(
       DISPATCH_SOURCE_TYPE_SIGNAL, (uintptr_t)signalNumber, 0, dispatch_get_main_queue());
@@ -80,6 +91,9 @@ MISTAKES = [
     ("signal handler block that takes an argument",
      "void (^handler)(void)", "void (^handler)(int)",
      "no known conversion from 'void (^__strong)(int)' to 'dispatch_block_t", BOTH),
+    ("notification block without its notification",
+     "^(NSNotification* notification) {\n                (void)notification;", "^{",
+     "cannot initialize a parameter of type 'void (^ _Nonnull)(NSNotification *", BOTH),
     ("property under a name the SDK does not have",
      "result.bestTranscription", "result.bestTranscriptions",
      "property 'bestTranscriptions' not found", BOTH),

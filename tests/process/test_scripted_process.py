@@ -150,6 +150,11 @@ class RecognitionTest(unittest.TestCase):
         ("nothing after the ending", [
             'deliver 10 final "one"', 'deliver 11 partial "two"', 'deliver 12 error "x"'],
          [result_line("one", True)], 0),
+        # The engine stops by itself when its microphone goes away; timed from the engine's start.
+        ("engine stops by itself", [
+            'deliver 0 partial "go"', 'engineStops 200 "The audio input device changed."'],
+         [result_line("go", False),
+          error_line("recognition_failed", "The audio input device changed.")], 1),
     ]
 
     def test_deliveries(self):
@@ -184,6 +189,8 @@ class SignalTest(unittest.TestCase):
             ("a cancel that reports an error at once", 'cancelError "Recognition was cancelled."',
              "runMainLoop", RECORDING + STOPPED, 0),
             ("a final due after the signal", 'deliver 300 final "late"', "runMainLoop",
+             RECORDING + STOPPED, 0),
+            ("an engine stop due after the signal", 'engineStops 300 "gone"', "runMainLoop",
              RECORDING + STOPPED, 0),
             ("during the speech wait", "speechAuthorization 3 thread 400", "requestAuthorization",
              RECORDING + STOPPED, 0),

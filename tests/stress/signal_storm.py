@@ -39,6 +39,8 @@ def random_script(rng):
                      else 'deliver %d error "gone"' % at)
     if rng.random() < 0.2:
         lines.append('cancelError "cancelled"')
+    if rng.random() < 0.2:
+        lines.append('engineStops %d "device changed"' % rng.randint(0, 400))
     return "\n".join(lines)
 
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "platform/apple/main_queue_check-apple.h"
 #include "platform/main_loop.h"
 
 namespace speechline {
@@ -23,6 +24,7 @@ class DispatchSignalSource : public SignalSource {
     if (source_ == nil) return;
     // The block owns its copy of the handler and nothing of this wrapper.
     dispatch_source_set_event_handler(source_, ^{
+      assertOnMainQueue();
       handler();
     });
   }

@@ -8,6 +8,7 @@
 
 #include "platform/apple/audio_buffer-apple.h"
 #include "platform/apple/foundation_strings-apple.h"
+#include "platform/apple/main_queue_check-apple.h"
 #include "platform/speech_recognizer.h"
 
 namespace speechline {
@@ -96,6 +97,7 @@ class AppleRecognizer : public SpeechRecognizer {
         [recognizer_ recognitionTaskWithRequest:platformRequest
                                   resultHandler:^(SFSpeechRecognitionResult* _Nullable result,
                                                   NSError* _Nullable error) {
+                                    assertOnMainQueue();
                                     if (*cancelled) return;
                                     deliverRecognition(resultHandler, result, error);
                                   }];

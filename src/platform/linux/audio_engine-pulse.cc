@@ -71,6 +71,9 @@ class PulseEngine : public AudioEngine {
 
   void prepare() override {}
 
+  // Not used: a lost microphone or server ends the run through the recognizer's no-audio rule.
+  void setUnexpectedStopHandler(AudioEngineUnexpectedStopHandler) override {}
+
   bool startAndReturnError(std::string* errorDescription) override {
     connection_.startLoop();
     PulseConnection::Lock lock(connection_);

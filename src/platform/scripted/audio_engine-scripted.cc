@@ -1,8 +1,10 @@
+#include <chrono>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "platform/audio_engine.h"
+#include "platform/main_loop.h"
 #include "platform/scripted/script.h"
 
 namespace speechline {
@@ -73,12 +75,29 @@ class ScriptedEngine : public AudioEngine {
       return false;
     }
     inputNode_.startCapture();
+    if (const auto& engineStop = Script::shared().engineStop) stopLater(*engineStop);
     return true;
   }
   void stop() override { logCall("stop"); }
+  void setUnexpectedStopHandler(AudioEngineUnexpectedStopHandler handler) override {
+    logCall("addObserverForName AVAudioEngineConfigurationChangeNotification");
+    stopHandler_ = std::move(handler);
+  }
 
  private:
+  // As the macOS observer does, reports through the main queue with the handler set before the
+  // start: a handler set later never hears of it.
+  void stopLater(const scripted::EngineStop& engineStop) {
+    std::thread([handler = stopHandler_, engineStop, started = std::chrono::steady_clock::now()] {
+      std::this_thread::sleep_until(started + std::chrono::milliseconds(engineStop.atMilliseconds));
+      dispatchToMainQueue([handler, description = engineStop.description] {
+        if (handler) handler(description);
+      });
+    }).detach();
+  }
+
   ScriptedInputNode inputNode_;
+  AudioEngineUnexpectedStopHandler stopHandler_;
 };
 
 }  // namespace

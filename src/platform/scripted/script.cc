@@ -102,6 +102,8 @@ bool parseLine(const std::vector<std::string>& words, Script* script) {
     script->sampleRate = std::stod(words[2]);
   } else if (directive == "engineStartError" && count == 2) {
     script->engineStartError = words[1];
+  } else if (directive == "engineStops" && count == 3) {
+    script->engineStop = EngineStop{std::stoi(words[1]), words[2]};
   } else if (directive == "tapBuffers" && count == 2) {
     script->tapBuffers = std::stoi(words[1]);
   } else if (directive == "deliver" && count >= 2) {

@@ -28,6 +28,12 @@ struct Delivery {
   std::optional<std::string> errorDescription;
 };
 
+// The engine stopping by itself, `atMilliseconds` after it started.
+struct EngineStop {
+  int atMilliseconds = 0;
+  std::string description;
+};
+
 // What the scripted services answer, read once from the file named by SPEECHLINE_SCRIPT.
 //
 // One directive per line; `#` starts a comment; strings are "quoted" with \" \\ \n \t \xHH:
@@ -37,6 +43,7 @@ struct Delivery {
 //   locale "ID" [unavailable] [noOnDevice]    a locale that has a recognizer
 //   input CHANNELS RATE                       the input's format; default 1 16000
 //   engineStartError "DESCRIPTION"            startAndReturnError fails with this
+//   engineStops MS "DESCRIPTION"              the running engine stops by itself, MS after start
 //   tapBuffers N                              buffers the tap receives after the engine starts
 //   deliver MS [partial|final "TEXT"] [error "DESCRIPTION"]
 //   cancelError "DESCRIPTION"                 cancel() hands this error to the handler at once
@@ -48,6 +55,7 @@ struct Script {
   unsigned channelCount = 1;
   double sampleRate = 16000;
   std::optional<std::string> engineStartError;
+  std::optional<EngineStop> engineStop;
   int tapBuffers = 0;
   std::vector<Delivery> deliveries;
   std::optional<std::string> cancelError;
@@ -63,8 +71,10 @@ struct Script {
 // Appends one line to the call log, in one write, so lines from several threads never mix.
 // A line starts with the name of the call as the macOS backend makes it, so that a process
 // test's expected calls read the same as the macOS services' calls. Most are the C++ names too;
-// these four are not:
+// these five are not:
 //   AVAudioEngine init                          AudioEngine::create()
+//   addObserverForName AVAudioEngineConfigurationChangeNotification
+//                                               AudioEngine::setUnexpectedStopHandler()
 //   SFSpeechAudioBufferRecognitionRequest init  SpeechAudioBufferRecognitionRequest::create()
 //   initWithLocale "ID"                         SpeechRecognizer::create()
 //   recognitionTaskWithRequest                  SpeechRecognizer::recognitionTask()

@@ -138,4 +138,26 @@ FOUNDATION_EXPORT NSRunLoopMode const NSRunLoopCommonModes
     API_AVAILABLE(macos(10.6), ios(4.0), watchos(2.0), tvos(9.0));
 @end
 
+// NSNotification.h
+typedef NSString* NSNotificationName NS_TYPED_EXTENSIBLE_ENUM;
+
+@interface NSNotification : NSObject <NSCopying, NSCoding>
+@property(readonly, copy) NSNotificationName name;
+@property(nullable, readonly, retain) id object;
+@property(nullable, readonly, copy) NSDictionary* userInfo;
+@end
+
+@interface NSNotificationCenter : NSObject
+@property(class, readonly, strong) NSNotificationCenter* defaultCenter;
+- (void)removeObserver:(id)observer;
+- (void)removeObserver:(id)observer
+                  name:(nullable NSNotificationName)aName
+                object:(nullable id)anObject;
+- (id<NSObject>)addObserverForName:(nullable NSNotificationName)name
+                            object:(nullable id)obj
+                             queue:(nullable NSOperationQueue*)queue
+                        usingBlock:(void (^)(NSNotification* notification))block
+    API_AVAILABLE(macos(10.6), ios(4.0), watchos(2.0), tvos(9.0));
+@end
+
 NS_ASSUME_NONNULL_END

@@ -73,6 +73,9 @@ DISPATCH_EXPORT DISPATCH_NONNULL_ALL DISPATCH_NOTHROW void dispatch_async(dispat
 API_AVAILABLE(macos(10.6), ios(4.0))
 DISPATCH_EXPORT struct dispatch_queue_s _dispatch_main_q;
 
+API_AVAILABLE(macos(10.12), ios(10.0), tvos(10.0), watchos(3.0))
+DISPATCH_EXPORT DISPATCH_NONNULL1 void dispatch_assert_queue(dispatch_queue_t queue);
+
 static inline __attribute__((__always_inline__, __const__, __nothrow__)) dispatch_queue_main_t
 dispatch_get_main_queue(void) {
   return DISPATCH_GLOBAL_OBJECT(dispatch_queue_main_t, _dispatch_main_q);
