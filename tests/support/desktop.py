@@ -171,7 +171,7 @@ class PipeWireDesktop(DesktopLayout):
         deadline = time.monotonic() + TIMEOUT
         while all(p.poll() is None for p in self.servers) and time.monotonic() < deadline:
             info = subprocess.run(["pactl", "info"], env=self.env, capture_output=True,
-                                  text=True).stdout
+                                  text=True, timeout=TIMEOUT).stdout
             if "Default Sink: " in info and "Default Sink: @" not in info:
                 return
             time.sleep(0.01)
