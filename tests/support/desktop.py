@@ -48,9 +48,11 @@ class DesktopLayout:
             self.start()
             self.pactl("load-module", "module-null-sink", "sink_name=speakers", "rate=48000",
                        "channels=2", "norewinds=1")
-            self.pactl("set-default-sink", "speakers")
+            self.make_default("sink", "speakers")
             if microphone:
                 self.plug_in("mic", rate, channels)
+            else:
+                self.make_default("source", "speakers.monitor")
         except BaseException:
             self.close()
             raise
@@ -98,7 +100,17 @@ class DesktopLayout:
             self.pactl("unload-module", module)
 
     def use(self, source):
-        self.pactl("set-default-source", source)
+        self.make_default("source", source)
+
+    def make_default(self, kind, name):
+        """Makes `name` the default sink or source (`kind`), and waits until the server gives it
+        as such: on PipeWire, WirePlumber applies it a moment later (in between there is none)."""
+        self.pactl("set-default-" + kind, name)
+        deadline = time.monotonic() + TIMEOUT
+        while self.pactl("get-default-" + kind).strip() != name:
+            if time.monotonic() > deadline:
+                raise RuntimeError("the default %s is not %s" % (kind, name))
+            time.sleep(0.01)
 
     def record_streams(self):
         """The record streams of clients (a remapped source's own stream has no client)."""
@@ -164,8 +176,12 @@ class PipeWireDesktop(DesktopLayout):
             pipewire = self.spawn(["pipewire"], stdout=out, stderr=subprocess.STDOUT)
             if not self.listening(pipewire, "pipewire-0"):
                 raise RuntimeError(failed("pipewire", log))
-            for program in ("wireplumber", "pipewire-pulse"):
-                self.spawn([program], stdout=out, stderr=subprocess.STDOUT)
+            self.spawn(["wireplumber"], stdout=out, stderr=subprocess.STDOUT)
+            # No client before it listens: one would make the folder for the socket, which it
+            # then fails to make itself.
+            pulse = self.spawn(["pipewire-pulse"], stdout=out, stderr=subprocess.STDOUT)
+            if not self.listening(pulse, os.path.join("pulse", "native")):
+                raise RuntimeError(failed("pipewire-pulse", log))
         # The default sink is WirePlumber's choice: once there is one, it runs, and the defaults
         # can be set.
         deadline = time.monotonic() + TIMEOUT
