@@ -11,6 +11,9 @@ a real source fed by a null sink. For each microphone and clip, two kinds of run
   model load happens while speech comes in. Gives exec -> "recording" and shows whether audio
   heard during the load is kept.
 
+exec -> "recording" is also taken on a private PipeWire desktop (PipeWire's PulseAudio service),
+speechline stopped at "recording", as many times as there are start-up runs on one microphone.
+
 Audio time is tied to wall time by a third capture stream on the same microphone, which stamps
 the arrival of the clip's first loud sample: the playback path up to it (paplay start-up,
 the server's mixing and its record fragment) is measured in every run and not counted against
@@ -36,9 +39,9 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests"))
-from support import (CLIPS, PulseDesktop, Run, Speechline, align, cpu_seconds,  # noqa: E402
-                     format_texts, normalize, pcm, percentile, pocketsphinx_baseline,
-                     reference_words, word_errors)
+from support import (CLIPS, PipeWireDesktop, PulseDesktop, Run, Speechline,  # noqa: E402
+                     align, cpu_seconds, format_texts, normalize, pcm, percentile,
+                     pocketsphinx_baseline, reference_words, word_errors)
 
 MICS = {
     # name: (source, rate, channels); the first is the desktop's own microphone
@@ -120,7 +123,7 @@ def main():
     clips = analyse(runs, args.clips, args.speech_end_tool)
     text = report(runs, clips, args, **session)
     if args.plot:
-        plot(runs, args.plot, args.mics)
+        plot(runs, args.plot, args.mics, session.get("pipewire_startup", []))
     if args.report:
         with open(args.report, "w") as f:
             f.write(text)
@@ -185,12 +188,36 @@ def measure(args):
                   file=sys.stderr, flush=True)
     finally:
         desktop.close()
+    pipewire = pipewire_startups(binary, args.runs * len(args.clips)) if "startup" in args.kinds \
+        else []
     services = []
     if args.services_json:
         with open(args.services_json) as f:
             services = json.load(f)["benchmarks"]
     return runs, {"services": services, "loads": (loads_before, os.getloadavg()[0]),
-                  "date": when, "commit": current_commit()}
+                  "date": when, "commit": current_commit(), "pipewire_startup": pipewire}
+
+
+def pipewire_startups(binary, count):
+    """exec -> "recording" of `count` runs on a private PipeWire desktop, each stopped there."""
+    desktop = PipeWireDesktop(*MICS["48k-stereo"][1:])
+    times = []
+    try:
+        for index in range(count):
+            run = Speechline(env=desktop.env, binary=binary)
+            try:
+                first = run.wait_for_event()
+                assert first == {"type": "state", "state": "recording"}, first
+                times.append(run.out.lines[0][0] - run.started)
+                run.process.send_signal(signal.SIGINT)
+                assert run.finish() == 0
+            finally:
+                run.kill()
+            print("run %d on PipeWire exec→recording %s" % (index, ms(times[-1])),
+                  file=sys.stderr, flush=True)
+    finally:
+        desktop.close()
+    return times
 
 
 def speech_run(desktop, binary, index, mic, clip, kind):
@@ -440,14 +467,14 @@ def row(measure, value, target="", ok=None, noise=""):
     return "| %s | %s | %s | %s | %s |" % (measure, value, target, verdict, noise)
 
 
-def report(runs, clips, args, services, loads, date, commit):
+def report(runs, clips, args, services, loads, date, commit, pipewire_startup=()):
     live = [r for r in runs if r.kind == "live"]
     startup = [r for r in runs if r.kind == "startup"]
 
     def by_mic(builder, *more):
         return [line for mic in args.mics for line in builder(on(live, mic), mic, *more)]
 
-    rows = [*startup_rows(live, startup, clips), *by_mic(resource_rows),
+    rows = [*startup_rows(live, startup, clips, pipewire_startup), *by_mic(resource_rows),
             *by_mic(accuracy_rows, clips, args.runs), *by_mic(latency_rows),
             *final_rows(runs, live, startup, clips), *service_rows(services)]
     lines = [
@@ -475,11 +502,15 @@ def on(runs, mic):
     return [r for r in runs if r.mic == mic]
 
 
-def startup_rows(live, startup, clips):
+def startup_rows(live, startup, clips, pipewire):
     if startup:
         times = [r.exec_to_recording for r in startup]
         yield row("exec → `recording` (alone)", median_max(times), "≤ 50 ms",
                   statistics.median(times) <= 0.050, spread(times))
+    if pipewire:
+        yield row("exec → `recording` (alone) on PipeWire's PulseAudio service",
+                  median_max(pipewire), "≤ 50 ms", statistics.median(pipewire) <= 0.050,
+                  spread(pipewire))
     if live:
         times = [r.exec_to_recording for r in live]
         yield row("exec → `recording` (while pocketsphinx_continuous also loads)",
@@ -684,7 +715,7 @@ def spread(values, unit=ms):
 # ---------------------------------------------------------------------------------------------
 # Plot
 
-def plot(runs, path, mics):
+def plot(runs, path, mics, pipewire_startup):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
@@ -708,8 +739,9 @@ def plot(runs, path, mics):
         list(mics) + ["played during\nthe model load"],
         "speechline: end of speech → final line", 1650, "target 1650 ms")
     box(axes[3], [[r.exec_to_recording * 1000 for r in startup],
+                  [t * 1000 for t in pipewire_startup],
                   [r.exec_to_recording * 1000 for r in live]],
-        ["alone", "pocketsphinx_continuous\nloading beside it"],
+        ["alone", "alone,\non PipeWire", "pocketsphinx_continuous\nloading beside it"],
         'speechline: exec → "recording"', 50, "target 50 ms")
     fig.suptitle("Latency distributions (boxes: quartiles; whiskers: 5th–95th percentile; "
                  "circles: beyond)")

@@ -6,7 +6,7 @@ import contextlib
 import time
 import unittest
 
-from support import PulseDesktop, Speechline, check_run, normalize, reference_words, word_error_rate
+from support import Desktop, Speechline, check_run, normalize, reference_words, word_error_rate
 
 SPEAKERS, MICROPHONE = "0870", "goforward"
 # Short words ("for", "the") turn up among the guesses on any speech; the longer ones show that
@@ -62,7 +62,7 @@ class DesktopTest(unittest.TestCase):
             ("sound server killed", True, {}, kill_the_server, "recognition failed"),
         ]:
             with self.subTest(name), contextlib.ExitStack() as cleanup:
-                desktop = PulseDesktop(microphone=microphone)
+                desktop = Desktop(microphone=microphone)
                 cleanup.callback(desktop.close)
                 speakers = desktop.play(SPEAKERS, "speakers")
                 run = Speechline(env=dict(desktop.env, **env))

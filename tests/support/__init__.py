@@ -7,12 +7,13 @@ Importable with tests/ on the path: CTest sets PYTHONPATH, scripts insert it the
 
 from .clips import (BINARY, CLIPS, MODEL, TIMEOUT, format_texts, normalize, pcm,
                     pocketsphinx_baseline, reference_text, reference_words)
-from .desktop import PulseDesktop
+from .desktop import SERVER, Desktop, PipeWireDesktop, PulseDesktop
 from .measures import align, percentile, word_error_rate, word_errors
 from .protocol import check_run
 from .runner import Lines, Run, Scripted, Speechline, cpu_seconds, within
 
-__all__ = ["BINARY", "CLIPS", "MODEL", "TIMEOUT", "Lines", "PulseDesktop", "Run", "Scripted",
-           "Speechline", "align", "check_run", "cpu_seconds", "format_texts", "normalize", "pcm",
-           "percentile", "pocketsphinx_baseline", "reference_text", "reference_words",
+__all__ = ["BINARY", "CLIPS", "MODEL", "SERVER", "TIMEOUT", "Desktop", "Lines", "PipeWireDesktop",
+           "PulseDesktop", "Run", "Scripted", "Speechline", "align", "check_run", "cpu_seconds",
+           "format_texts", "normalize", "pcm", "percentile", "pocketsphinx_baseline",
+           "reference_text", "reference_words",
            "word_error_rate", "word_errors", "within"]
