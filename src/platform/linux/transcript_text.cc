@@ -165,7 +165,9 @@ class NumberReader {
 std::string formatWord(std::string_view word) {
   if (word == "i") return "I";
   if (word == "i'm" || word == "i've" || word == "i'll" || word == "i'd") {
-    return "I" + std::string(word.substr(1));
+    std::string capitalised(word);
+    capitalised[0] = 'I';
+    return capitalised;
   }
   if (word == "mr") return "Mr.";
   if (word == "mrs") return "Mrs.";
