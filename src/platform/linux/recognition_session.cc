@@ -1,6 +1,8 @@
 #include "platform/linux/recognition_session.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -26,10 +28,27 @@ using Clock = std::chrono::steady_clock;
 
 // How often a waiting thread looks at the clock and the cancel flag when nothing wakes it.
 constexpr std::chrono::milliseconds kPollInterval{50};
-// How often an idle thread looks for new audio, which arrives without a wake-up. A couple of
-// buffers decoded at once cost less CPU than each on its own (the decoder's tables are still in
-// the cache), for a few tens of milliseconds on partial results.
+// How much audio an idle thread lets gather before it wakes to decode it, which arrives without
+// a wake-up. Each wake costs the decoder a refill of its tables into the cache, a millisecond
+// or two, so a few buffers decoded at once cost much less CPU than each on its own, for a few
+// tens of milliseconds on partial results.
+constexpr std::chrono::milliseconds kAudioBatch{90};
+// How long after the last buffer of a batch is due the thread wakes for it: the capture thread
+// runs a little late at times.
+constexpr std::chrono::milliseconds kArrivalSlack{4};
+// How often an idle thread looks for audio that is later than that.
+constexpr std::chrono::milliseconds kLateAudioPoll{5};
 constexpr std::chrono::milliseconds kAudioPollInterval{50};
+
+// When the batch after `block` should be in: a whole number of buffers of its length, near
+// kAudioBatch, after it arrived.
+Clock::time_point nextBatchDue(const AudioBlock& block) {
+  if (!(block.format.sampleRate > 0)) return block.arrival + kAudioBatch;
+  const std::chrono::duration<double> length(block.frameLength / block.format.sampleRate);
+  const double buffers = std::max(1.0, std::round(kAudioBatch / length));
+  return block.arrival + std::chrono::duration_cast<Clock::duration>(buffers * length) +
+         kArrivalSlack;
+}
 
 std::string describeSeconds(std::chrono::milliseconds duration) {
   char text[32];
@@ -102,6 +121,7 @@ class SessionThread {
       // not from when the decoder catches up with it.
       noteArrivals();
       if (const AudioBlock* block = audio_->front()) {
+        nextBatch_ = nextBatchDue(*block);
         pcm.clear();
         const bool converted = converter.convert(block->samples.data(), block->frameLength,
                                                  block->format, &pcm, &error);
@@ -134,8 +154,16 @@ class SessionThread {
         return;
       }
       if (audioTimedOut()) return;
-      audio_->waitForAudio(kAudioPollInterval);
+      audio_->waitForAudio(untilNextBatch());
     }
+  }
+
+  // Until the next batch is due; for audio later than that, a short wait for a batch's length,
+  // and the poll interval after that (the audio may have stopped).
+  std::chrono::milliseconds untilNextBatch() const {
+    const Clock::time_point now = Clock::now();
+    if (now < nextBatch_) return std::chrono::ceil<std::chrono::milliseconds>(nextBatch_ - now);
+    return now - nextBatch_ < kAudioBatch ? kLateAudioPoll : kAudioPollInterval;
   }
 
   void noteArrivals() {
@@ -191,6 +219,7 @@ class SessionThread {
   const RecognitionSettings settings_;
   uint64_t arrivalsSeen_ = 0;
   Clock::time_point lastArrival_;
+  Clock::time_point nextBatch_;
   std::string reported_;
 };
 
