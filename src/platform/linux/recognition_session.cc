@@ -107,8 +107,8 @@ class SessionThread {
   }
 
   void decode(ps_decoder_t* decoder) {
-    TranscriptDecoder transcript(decoder);
-    if (!transcript.startUtterance()) {
+    auto transcript = std::make_shared<TranscriptDecoder>(decoder);
+    if (!transcript->startUtterance()) {
       failDecoding();
       return;
     }
@@ -130,15 +130,15 @@ class SessionThread {
           fail(error);
           return;
         }
-        if (!transcript.process(pcm.data(), pcm.size())) {
+        if (!transcript->process(pcm.data(), pcm.size())) {
           failDecoding();
           return;
         }
-        if (transcript.finalDue()) {
-          deliver(SpeechRecognitionResult{transcript.transcript(), true});
+        if (transcript->finalDue()) {
+          deliverFinal(std::move(transcript));
           return;
         }
-        reportPartial(transcript.transcript());
+        reportPartial(transcript->transcript());
         continue;
       }
       // Checked before the queue is found empty again, so no audio pushed before endAudio is
@@ -146,11 +146,11 @@ class SessionThread {
       if (audio_->finished() && audio_->front() == nullptr) {
         pcm.clear();
         converter.flush(&pcm);
-        if (!transcript.process(pcm.data(), pcm.size()) || !transcript.finish()) {
+        if (!transcript->process(pcm.data(), pcm.size()) || !transcript->finish()) {
           failDecoding();
           return;
         }
-        deliver(SpeechRecognitionResult{transcript.transcript(), true});
+        deliverFinal(std::move(transcript));
         return;
       }
       if (audioTimedOut()) return;
@@ -196,15 +196,24 @@ class SessionThread {
     deliver(SpeechRecognitionResult{text, false});
   }
 
+  // The decoder goes with the final and is freed after its handler: a process that ends on
+  // the final (as speechline does) spends nothing on freeing it.
+  void deliverFinal(std::shared_ptr<TranscriptDecoder> transcript) {
+    SpeechRecognitionResult result{transcript->transcript(), true};
+    deliver(std::move(result), std::nullopt, std::move(transcript));
+  }
+
   void failDecoding() { fail("PocketSphinx failed to decode the audio."); }
 
   void fail(const std::string& description) { deliver(std::nullopt, description); }
 
   void deliver(std::optional<SpeechRecognitionResult> result,
-               std::optional<std::string> errorDescription = std::nullopt) {
+               std::optional<std::string> errorDescription = std::nullopt,
+               std::shared_ptr<TranscriptDecoder> keptUntilHandled = nullptr) {
     const bool last = errorDescription || (result && result->isFinal);
     dispatchToMainQueue([state = state_, result = std::move(result),
-                         errorDescription = std::move(errorDescription), last] {
+                         errorDescription = std::move(errorDescription), last,
+                         keptUntilHandled = std::move(keptUntilHandled)] {
       if (state->done) return;
       state->done = last;
       const SpeechRecognitionError error{errorDescription.value_or("")};
