@@ -54,6 +54,7 @@ bool AudioQueue::push(const float* interleavedSamples, uint32_t frameLength, Aud
                              interleavedSamples + size_t{frameLength} * format.channelCount);
   node->block.frameLength = frameLength;
   node->block.format = format;
+  node->block.arrival = std::chrono::steady_clock::now();
   node->next.store(nullptr, std::memory_order_relaxed);
   filledTail_->next.store(node, std::memory_order_release);
   filledTail_ = node;

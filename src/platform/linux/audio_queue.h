@@ -21,6 +21,7 @@ struct AudioBlock {
   std::vector<float> samples;  // interleaved by channel
   uint32_t frameLength = 0;
   AudioFormat format;
+  std::chrono::steady_clock::time_point arrival;  // when push() took it
 };
 
 // Carries captured audio from the audio thread to the recognition thread without a lock: two
@@ -47,11 +48,11 @@ class AudioQueue {
   AudioQueue(const AudioQueue&) = delete;
   AudioQueue& operator=(const AudioQueue&) = delete;
 
-  // Copies one buffer in. Never blocks, and makes no system call: it does not wake the
-  // consumer, since waking another thread costs the audio thread a system call and often an
-  // interrupt to another CPU. Returns false when the buffer holds no samples, or when it would
-  // take the queue past its bound: then it is not kept, and overflowed() tells the consumer
-  // that audio was lost.
+  // Copies one buffer in, with the time. Never blocks, and makes no system call: it does not
+  // wake the consumer, since waking another thread costs the audio thread a system call and
+  // often an interrupt to another CPU (the consumer can tell from the times when more is due).
+  // Returns false when the buffer holds no samples, or when it would take the queue past its
+  // bound: then it is not kept, and overflowed() tells the consumer that audio was lost.
   bool push(const float* interleavedSamples, uint32_t frameLength, AudioFormat format);
 
   // True for good once push() has refused a buffer for want of room.

@@ -2,15 +2,45 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/ngram_model.h>
 #include <unistd.h>
 
+#include "platform/linux/known_words_dictionary.h"
 #include "platform/linux/worker_threads.h"
 
 namespace speechline {
 namespace {
 
-// The load this thread is building, while cmd_ln_init and ps_init run.
+// The load this thread is building, while the decoder is built.
 thread_local DecoderLoad* loadOnThisThread = nullptr;
+
+// The search that the language model drives; any name serves.
+constexpr char kSearchName[] = "speech";
+
+// Builds the decoder as ps_init() would from `config` plus the language model, except that the
+// dictionary it loads holds only the words the language model knows.
+ps_decoder_t* buildDecoder(cmd_ln_t* config, const ModelParts& parts) {
+  // Read first, to pick its words out of the dictionary, with the logarithm base ps_init() uses.
+  logmath_t* logMath = logmath_init(cmd_ln_float_r(config, "-logbase"), 0, 0);
+  ngram_model_t* languageModel =
+      ngram_model_read(config, parts.languageModel.c_str(), NGRAM_AUTO, logMath);
+  if (languageModel == nullptr) {
+    logmath_free(logMath);
+    return nullptr;
+  }
+  const int knownWords = extractKnownWords(parts.dictionary, languageModel);
+  if (knownWords >= 0) cmd_ln_set_str_r(config, "-dict", descriptorPath(knownWords).c_str());
+  ps_decoder_t* decoder = ps_init(config);
+  if (knownWords >= 0) ::close(knownWords);
+  if (decoder != nullptr && (ps_set_lm(decoder, kSearchName, languageModel) < 0 ||
+                             ps_set_search(decoder, kSearchName) < 0)) {
+    ps_free(decoder);
+    decoder = nullptr;
+  }
+  ngram_model_free(languageModel);
+  logmath_free(logMath);
+  return decoder;
+}
 
 }  // namespace
 
@@ -54,10 +84,9 @@ void DecoderLoad::build(const std::shared_ptr<DecoderLoad>& load, const ModelPar
     return;
   }
   loadOnThisThread = load.get();
-  cmd_ln_t* config =
-      cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", parts.acousticModel.c_str(), "-lm",
-                  parts.languageModel.c_str(), "-dict", parts.dictionary.c_str(), nullptr);
-  ps_decoder_t* decoder = config ? ps_init(config) : nullptr;
+  cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", parts.acousticModel.c_str(),
+                                 "-dict", parts.dictionary.c_str(), nullptr);
+  ps_decoder_t* decoder = config ? buildDecoder(config, parts) : nullptr;
   // The decoder keeps its own reference to the configuration.
   if (config) cmd_ln_free_r(config);
   loadOnThisThread = nullptr;

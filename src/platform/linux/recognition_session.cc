@@ -1,6 +1,8 @@
 #include "platform/linux/recognition_session.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -27,10 +29,27 @@ using Clock = std::chrono::steady_clock;
 
 // How often a waiting thread looks at the clock and the cancel flag when nothing wakes it.
 constexpr std::chrono::milliseconds kPollInterval{50};
-// How often an idle thread looks for new audio, which arrives without a wake-up. A couple of
-// buffers decoded at once cost less CPU than each on its own (the decoder's tables are still in
-// the cache), for a few tens of milliseconds on partial results.
+// How much audio an idle thread lets gather before it wakes to decode it, which arrives without
+// a wake-up. Each wake costs the decoder a refill of its tables into the cache, a millisecond
+// or two, so a few buffers decoded at once cost much less CPU than each on its own, for a few
+// tens of milliseconds on partial results.
+constexpr std::chrono::milliseconds kAudioBatch{90};
+// How long after the last buffer of a batch is due the thread wakes for it: the capture thread
+// runs a little late at times.
+constexpr std::chrono::milliseconds kArrivalSlack{4};
+// How often an idle thread looks for audio that is later than that.
+constexpr std::chrono::milliseconds kLateAudioPoll{5};
 constexpr std::chrono::milliseconds kAudioPollInterval{50};
+
+// When the batch after `block` should be in: a whole number of buffers of its length, near
+// kAudioBatch, after it arrived.
+Clock::time_point nextBatchDue(const AudioBlock& block) {
+  if (!(block.format.sampleRate > 0)) return block.arrival + kAudioBatch;
+  const std::chrono::duration<double> length(block.frameLength / block.format.sampleRate);
+  const double buffers = std::max(1.0, std::round(kAudioBatch / length));
+  return block.arrival + std::chrono::duration_cast<Clock::duration>(buffers * length) +
+         kArrivalSlack;
+}
 
 std::string describeSeconds(std::chrono::milliseconds duration) {
   char text[32];
@@ -89,8 +108,8 @@ class SessionThread {
   }
 
   void decode(ps_decoder_t* decoder) {
-    TranscriptDecoder transcript(decoder);
-    if (!transcript.startUtterance()) {
+    auto transcript = std::make_shared<TranscriptDecoder>(decoder);
+    if (!transcript->startUtterance()) {
       failDecoding();
       return;
     }
@@ -103,6 +122,7 @@ class SessionThread {
       // not from when the decoder catches up with it.
       noteArrivals();
       if (const AudioBlock* block = audio_->front()) {
+        nextBatch_ = nextBatchDue(*block);
         pcm.clear();
         const bool converted = converter.convert(block->samples.data(), block->frameLength,
                                                  block->format, &pcm, &error);
@@ -111,15 +131,15 @@ class SessionThread {
           fail(error);
           return;
         }
-        if (!transcript.process(pcm.data(), pcm.size())) {
+        if (!transcript->process(pcm.data(), pcm.size())) {
           failDecoding();
           return;
         }
-        if (transcript.finalDue()) {
-          deliver(SpeechRecognitionResult{resultText(transcript.transcript()), true});
+        if (transcript->finalDue()) {
+          deliverFinal(std::move(transcript));
           return;
         }
-        reportPartial(resultText(transcript.transcript()));
+        reportPartial(resultText(transcript->transcript()));
         continue;
       }
       // Checked before the queue is found empty again, so no audio pushed before endAudio is
@@ -127,16 +147,24 @@ class SessionThread {
       if (audio_->finished() && audio_->front() == nullptr) {
         pcm.clear();
         converter.flush(&pcm);
-        if (!transcript.process(pcm.data(), pcm.size()) || !transcript.finish()) {
+        if (!transcript->process(pcm.data(), pcm.size()) || !transcript->finish()) {
           failDecoding();
           return;
         }
-        deliver(SpeechRecognitionResult{resultText(transcript.transcript()), true});
+        deliverFinal(std::move(transcript));
         return;
       }
       if (audioTimedOut()) return;
-      audio_->waitForAudio(kAudioPollInterval);
+      audio_->waitForAudio(untilNextBatch());
     }
+  }
+
+  // Until the next batch is due; for audio later than that, a short wait for a batch's length,
+  // and the poll interval after that (the audio may have stopped).
+  std::chrono::milliseconds untilNextBatch() const {
+    const Clock::time_point now = Clock::now();
+    if (now < nextBatch_) return std::chrono::ceil<std::chrono::milliseconds>(nextBatch_ - now);
+    return now - nextBatch_ < kAudioBatch ? kLateAudioPoll : kAudioPollInterval;
   }
 
   void noteArrivals() {
@@ -178,15 +206,24 @@ class SessionThread {
     deliver(SpeechRecognitionResult{text, false});
   }
 
+  // The decoder goes with the final and is freed after its handler: a process that ends on
+  // the final (as speechline does) spends nothing on freeing it.
+  void deliverFinal(std::shared_ptr<TranscriptDecoder> transcript) {
+    SpeechRecognitionResult result{resultText(transcript->transcript()), true};
+    deliver(std::move(result), std::nullopt, std::move(transcript));
+  }
+
   void failDecoding() { fail("PocketSphinx failed to decode the audio."); }
 
   void fail(const std::string& description) { deliver(std::nullopt, description); }
 
   void deliver(std::optional<SpeechRecognitionResult> result,
-               std::optional<std::string> errorDescription = std::nullopt) {
+               std::optional<std::string> errorDescription = std::nullopt,
+               std::shared_ptr<TranscriptDecoder> keptUntilHandled = nullptr) {
     const bool last = errorDescription || (result && result->isFinal);
     dispatchToMainQueue([state = state_, result = std::move(result),
-                         errorDescription = std::move(errorDescription), last] {
+                         errorDescription = std::move(errorDescription), last,
+                         keptUntilHandled = std::move(keptUntilHandled)] {
       if (state->done) return;
       state->done = last;
       const SpeechRecognitionError error{errorDescription.value_or("")};
@@ -201,6 +238,7 @@ class SessionThread {
   const RecognitionSettings settings_;
   uint64_t arrivalsSeen_ = 0;
   Clock::time_point lastArrival_;
+  Clock::time_point nextBatch_;
   std::string words_;
   std::string text_;
   std::string reported_;
