@@ -11,6 +11,10 @@ a real source fed by a null sink. For each microphone and clip, two kinds of run
   model load happens while speech comes in. Gives exec -> "recording" and shows whether audio
   heard during the load is kept.
 
+The bare engine: `pocketsphinx_continuous -infile` decodes each 16 kHz original alone, once a
+round, beside nothing; its CPU seconds of whole runs are set against those of speechline's
+start-up runs (exec to exit, model load included, the clip played at "recording").
+
 exec -> "recording" is also taken on a private PipeWire desktop (PipeWire's PulseAudio service),
 speechline stopped at "recording", as many times as there are start-up runs on one microphone.
 
@@ -78,6 +82,7 @@ class Measurement:
     events: list  # [(time, event)] of speechline's output
     onset: float | None  # when the clip's time 0 passed the microphone; None if never seen
     cpu_at_play: dict | None = None
+    whole_cpu: float | None = None  # CPU seconds from exec to exit, start-up runs only
     cpu: dict | None = None
     started: dict | None = None
     ended: dict | None = None
@@ -177,15 +182,19 @@ def measure(args):
     desktop = PulseDesktop(*MICS["48k-stereo"][1:])
     for source, rate, channels in list(MICS.values())[1:]:
         desktop.plug_in(source, rate, channels)
-    runs = []
+    runs, bare = [], collections.defaultdict(list)
     try:
-        for index, mic, clip, kind in itertools.product(range(args.runs), args.mics, args.clips,
-                                                        args.kinds):
-            r = speech_run(desktop, binary, index, mic, clip, kind)
-            runs.append(r)
-            print("run %d %s %-9s %-7s exec→recording %s, final %r"
-                  % (index, mic, clip, kind, ms(r.exec_to_recording), r.events[-2][1].get("text")),
-                  file=sys.stderr, flush=True)
+        for index in range(args.runs):
+            # Once a round, so that a drift in the machine's load reaches both sides alike.
+            if "startup" in args.kinds:
+                for clip in args.clips:
+                    bare[clip].append(bare_engine_cpu(clip))
+            for mic, clip, kind in itertools.product(args.mics, args.clips, args.kinds):
+                r = speech_run(desktop, binary, index, mic, clip, kind)
+                runs.append(r)
+                print("run %d %s %-9s %-7s exec→recording %s, final %r"
+                      % (index, mic, clip, kind, ms(r.exec_to_recording),
+                         r.events[-2][1].get("text")), file=sys.stderr, flush=True)
     finally:
         desktop.close()
     pipewire = pipewire_startups(binary, args.runs * len(args.clips)) if "startup" in args.kinds \
@@ -195,7 +204,18 @@ def measure(args):
         with open(args.services_json) as f:
             services = json.load(f)["benchmarks"]
     return runs, {"services": services, "loads": (loads_before, os.getloadavg()[0]),
-                  "date": when, "commit": current_commit(), "pipewire_startup": pipewire}
+                  "date": when, "commit": current_commit(), "pipewire_startup": pipewire,
+                  "bare_engine": bare}
+
+
+def bare_engine_cpu(clip):
+    """CPU seconds of `pocketsphinx_continuous -infile` decoding a clip's 16 kHz original."""
+    process = subprocess.Popen(["pocketsphinx_continuous", "-infile", CLIPS[clip],
+                                "-logfn", "/dev/null"],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    status, cpu, _ = reap(process)
+    assert status == 0, status
+    return cpu
 
 
 def pipewire_startups(binary, count):
@@ -236,6 +256,7 @@ def speech_run(desktop, binary, index, mic, clip, kind):
         player = desktop.play(clip, source + "wire")
         run.out.wait_end(TIMEOUT)
         status, cpu, rss = reap(run.process)
+        whole_cpu = None if beside else cpu
         ended = time.monotonic()
         player.wait(timeout=TIMEOUT)
         side = beside.finish(run, played, ended, cpu, rss) if beside else {}
@@ -247,7 +268,7 @@ def speech_run(desktop, binary, index, mic, clip, kind):
     assert status == 0, status
     return Measurement(kind, clip, mic, index, run.out.lines[0][0] - run.started, played,
                        [(at, json.loads(line)) for at, line in run.out.lines], onset.onset(),
-                       cpu_at_play=cpu_at_play, **side)
+                       cpu_at_play=cpu_at_play, whole_cpu=whole_cpu, **side)
 
 
 class Beside:
@@ -467,7 +488,8 @@ def row(measure, value, target="", ok=None, noise=""):
     return "| %s | %s | %s | %s | %s |" % (measure, value, target, verdict, noise)
 
 
-def report(runs, clips, args, services, loads, date, commit, pipewire_startup=()):
+def report(runs, clips, args, services, loads, date, commit, pipewire_startup=(),
+           bare_engine=None):
     live = [r for r in runs if r.kind == "live"]
     startup = [r for r in runs if r.kind == "startup"]
 
@@ -475,6 +497,8 @@ def report(runs, clips, args, services, loads, date, commit, pipewire_startup=()
         return [line for mic in args.mics for line in builder(on(live, mic), mic, *more)]
 
     rows = [*startup_rows(live, startup, clips, pipewire_startup), *by_mic(resource_rows),
+            *[line for mic in args.mics for line in bare_engine_rows(on(startup, mic), mic,
+                                                                     bare_engine or {})],
             *by_mic(accuracy_rows, clips, args.runs), *by_mic(latency_rows),
             *final_rows(runs, live, startup, clips), *service_rows(services)]
     lines = [
@@ -557,6 +581,29 @@ def resource_rows(runs, mic):
     yield row("peak RSS, %s: speechline / pocketsphinx_continuous" % mic,
               "%.1f / %.1f MiB = **%.2f×**" % memory, "≤ 1.10×", memory[2] <= 1.10,
               ratio_within_a_run(runs, "rss_kib"))
+
+
+def bare_engine_rows(runs, mic, bare):
+    """CPU of whole start-up runs against the bare engine on the same originals: medians over
+    rounds of the sums over clips, and each clip's ratio of medians."""
+    clips = sorted({r.clip for r in runs})
+    if not runs or not all(bare.get(c) for c in clips):
+        return
+    rounds = sorted({r.index for r in runs})
+    mine = {(r.index, r.clip): r.whole_cpu for r in runs}
+    sums = [sum(mine[i, c] for c in clips) for i in rounds if all((i, c) in mine for c in clips)]
+    theirs = [sum(bare[c][i] for c in clips) for i in range(min(map(len, bare.values())))]
+    ratio = statistics.median(sums) / statistics.median(theirs)
+    per_clip = ", ".join("%s %.2f×" % (c, statistics.median([mine[i, c] for i in rounds
+                                                              if (i, c) in mine])
+                                        / statistics.median(bare[c])) for c in clips)
+    seconds = lambda v: "%.2f s" % v  # noqa: E731
+    yield row("CPU s of whole runs, %s, summed over the clips: speechline alone (clip played at "
+              "`recording`) / `pocketsphinx_continuous -infile` on the 16 kHz originals" % mic,
+              "%.2f / %.2f s = **%.3f×** (per clip: %s)"
+              % (statistics.median(sums), statistics.median(theirs), ratio, per_clip),
+              "≤ 1.05×", ratio <= 1.05, "speechline %s; bare engine %s"
+              % (spread(sums, seconds), spread(theirs, seconds)))
 
 
 def side_by_side(values):
