@@ -78,7 +78,7 @@ class PrivatePulseServer {
   }
 
   // Adds a source `name`, not a monitor, that records what is played into the sink `<name>wire`
-  // of sample spec `format` ("rate=16000 channels=1"), and makes it the default source.
+  // whose sample format is `format` ("rate=16000 channels=1"), and makes it the default source.
   bool plugMicrophone(const std::string& name, const std::string& format) {
     // Without norewinds the first audio of a null sink's monitor can take two seconds.
     return pactl("load-module module-null-sink sink_name=" + name + "wire " + format +

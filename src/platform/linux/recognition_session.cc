@@ -37,9 +37,9 @@ constexpr std::chrono::milliseconds kAudioBatch{90};
 // How long after the last buffer of a batch is due the thread wakes for it: the capture thread
 // runs a little late at times.
 constexpr std::chrono::milliseconds kArrivalSlack{4};
-// How often an idle thread looks for audio that is later than that.
+// How often an idle thread looks for audio that is later than that, for a batch's length;
+// after that it waits the poll interval (the audio may have stopped).
 constexpr std::chrono::milliseconds kLateAudioPoll{5};
-constexpr std::chrono::milliseconds kAudioPollInterval{50};
 
 // When the batch after `block` should be in: a whole number of buffers of its length, near
 // kAudioBatch, after it arrived.
@@ -164,7 +164,7 @@ class SessionThread {
   std::chrono::milliseconds untilNextBatch() const {
     const Clock::time_point now = Clock::now();
     if (now < nextBatch_) return std::chrono::ceil<std::chrono::milliseconds>(nextBatch_ - now);
-    return now - nextBatch_ < kAudioBatch ? kLateAudioPoll : kAudioPollInterval;
+    return now - nextBatch_ < kAudioBatch ? kLateAudioPoll : kPollInterval;
   }
 
   void noteArrivals() {
