@@ -34,6 +34,7 @@ if(APPLE)
 else()
   set(CPACK_STRIP_FILES ON)
   set(CPACK_GENERATOR DEB)
+  include(${CMAKE_CURRENT_LIST_DIR}/changelog.cmake)
 endif()
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -45,16 +46,19 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "pocketsphinx-en-us")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
-# CPack puts the summary first and indents these lines itself.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "speechline listens to the default microphone of the PulseAudio (or PipeWire) session, streams
-the audio into the offline CMU PocketSphinx recognizer and writes what it hears to standard
-output, one compact JSON object per line: a recording state, partial and final transcripts,
-errors with stable codes, and a stopped state. It is meant to be started and read by another
-program, such as an editor plug-in, a desktop app or a voice assistant.
+# CPack puts the summary first and indents these lines itself; with that space, Debian wants
+# them within 80 columns.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "speechline listens to the default microphone of the
+PulseAudio (or PipeWire) session, streams the audio into the offline CMU
+PocketSphinx recognizer and writes what it hears to standard output, one
+compact JSON object per line: a recording state, partial and final
+transcripts, errors with stable codes, and a stopped state. It is meant to be
+started and read by another program, such as an editor plug-in, a desktop app
+or a voice assistant.
 .
-US English works out of the box with pocketsphinx-en-us; models for more languages go into
-/usr/share/speechline/models/. The protocol guide and example clients in Python and Node.js
-are in /usr/share/doc/speechline/.")
+US English works out of the box with pocketsphinx-en-us; models for more
+languages go into /usr/share/speechline/models/. The protocol guide and example
+clients in Python and Node.js are in /usr/share/doc/speechline/.")
 
 # cpack reads this for each generator it runs: it refuses a Debian package of a build whose
 # prefix is not /usr.

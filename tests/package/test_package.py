@@ -8,6 +8,7 @@ import re
 import shutil
 import subprocess
 import tempfile
+import time
 import unittest
 
 from support import (TIMEOUT, PulseDesktop, Run, Speechline, normalize, reference_words,
@@ -96,11 +97,17 @@ class DebianPackageTest(unittest.TestCase):
                 self.assertRegex(depends.get(owning_package(paths[soname]), ""),
                                  r"^\(>= \S+\)$", depends)
 
+    def test_lintian_reports_no_error_or_warning(self):
+        checked = subprocess.run(["lintian", "--fail-on", "error,warning", self.deb],
+                                 capture_output=True, text=True, timeout=TIMEOUT)
+        self.assertEqual((checked.returncode, checked.stdout), (0, ""))
+
     def test_documentation_keeps_the_repository_layout(self):
         listed = run("dpkg-deb", "-c", self.deb)
         for path in ["./usr/bin/speechline", "./usr/share/man/man1/speechline.1.gz",
                      "./usr/share/speechline/models/", "./usr/share/speechline/models/README",
                      "./usr/share/doc/speechline/README.md",
+                     "./usr/share/doc/speechline/changelog.gz",
                      "./usr/share/doc/speechline/docs/protocol.md",
                      "./usr/share/doc/speechline/examples/python/transcribe.py",
                      "./usr/share/doc/speechline/examples/node/transcribe.js"]:
@@ -127,13 +134,18 @@ class DebianPackageTest(unittest.TestCase):
         self.assertEqual(re.sub(r"^ \.?", "", licence, flags=re.M),
                          "License: Expat\n" + terms.strip())
 
-    def test_manual_page_shows_the_version_and_renders_without_warnings(self):
+    def test_manual_page_and_changelog_show_the_version_and_the_page_renders_cleanly(self):
         with gzip.open(os.path.join(self.root, "usr/share/man/man1/speechline.1.gz"), "rb") as f:
             page = f.read()
         with open(os.path.join(SOURCE, "CMakeLists.txt")) as f:
             released = re.search(r"set\(SPEECHLINE_RELEASE_DATE (\S+)\)", f.read())[1]
         self.assertEqual(page.split(b"\n")[0].decode(), '.TH SPEECHLINE 1 "%s" "speechline %s" '
                          '"User Commands"' % (released, self.field("Version")))
+        with gzip.open(os.path.join(self.doc, "changelog.gz"), "rt") as f:
+            entry = f.read().split("\n")
+        self.assertEqual(entry[0], "speechline (%s) unstable; urgency=medium" % self.field("Version"))
+        self.assertIn(time.strftime(" %a, %d %b %Y 00:00:00 +0000",
+                                    time.strptime(released, "%Y-%m-%d")), entry[-2])
         rendered = subprocess.run(["groff", "-man", "-Tutf8", "-ww"], input=page,
                                   capture_output=True, timeout=TIMEOUT)
         self.assertEqual(rendered.returncode, 0)
