@@ -2,13 +2,10 @@
 signals sent once a given platform call has been logged."""
 
 import collections
-import os
 import signal
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from support import Scripted, within  # noqa: E402
+from support import Scripted, within
 
 EN_US = 'locale "en-US"'
 RECORDING = b'{"type":"state","state":"recording"}\n'
