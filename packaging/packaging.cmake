@@ -35,6 +35,8 @@ else()
   set(CPACK_STRIP_FILES ON)
   set(CPACK_GENERATOR DEB)
   include(${CMAKE_CURRENT_LIST_DIR}/changelog.cmake)
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides RENAME speechline
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides)
 endif()
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
