@@ -18,13 +18,18 @@ using std::chrono::seconds;
 
 constexpr char kEnglishModel[] = "/usr/share/pocketsphinx/model/en-us";
 
+// English text, and the recognizer program of this build.
+RecognitionSettings settings(milliseconds noAudioTimeout = seconds(5)) {
+  return {noAudioTimeout, true, SPEECHLINE_RECOGNIZER};
+}
+
 // The start sequence's order: recognizer, request, audio flowing, then the task, and the
 // recognizer dropped.
 class PocketSphinxRecognitionTest : public testing::Test {
  protected:
   void SetUp() override {
     onMain([this] {
-      recognizer_ = SpeechRecognizer::create("en-US");
+      recognizer_ = makePocketSphinxRecognizer(findModelParts(kEnglishModel), settings());
       request_ = SpeechAudioBufferRecognitionRequest::create();
       request_->setShouldReportPartialResults(true);
       request_->setRequiresOnDeviceRecognition(true);
@@ -46,7 +51,7 @@ class PocketSphinxRecognitionTest : public testing::Test {
   // Replaces the recognizer with one whose tasks wait only `timeout` for audio.
   void useNoAudioTimeout(milliseconds timeout) {
     onMain([this, timeout] {
-      recognizer_ = makePocketSphinxRecognizer(findModelParts(kEnglishModel), {timeout});
+      recognizer_ = makePocketSphinxRecognizer(findModelParts(kEnglishModel), settings(timeout));
     });
   }
 
@@ -187,8 +192,8 @@ TEST(BrokenModelTest, ReportsAModelThatCannotBeLoaded) {
     }
     DeliveryLog log;
     std::shared_ptr<SpeechRecognitionTask> task = onMain([&] {
-      auto recognizer =
-          makePocketSphinxRecognizer({pattern, english.languageModel, english.dictionary}, {});
+      auto recognizer = makePocketSphinxRecognizer(
+          {pattern, english.languageModel, english.dictionary}, settings());
       EXPECT_TRUE(recognizer->isAvailable());
       return recognizer->recognitionTask(SpeechAudioBufferRecognitionRequest::create(),
                                          log.handler());

@@ -64,14 +64,14 @@ bool isAcousticModel(const std::string& directory) {
   });
 }
 
+}  // namespace
+
 std::string executableDirectory() {
   char path[PATH_MAX];
   const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
   if (length <= 0) return {};
   return fs::path(std::string(path, static_cast<size_t>(length))).parent_path().string();
 }
-
-}  // namespace
 
 ModelSearchPath ModelSearchPath::standard() {
   ModelSearchPath searchPath;

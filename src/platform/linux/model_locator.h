@@ -31,6 +31,9 @@ struct ModelSearchPath {
   static ModelSearchPath standard();
 };
 
+// The folder that holds the running executable (through /proc/self/exe), or empty.
+std::string executableDirectory();
+
 // The folder name for a locale identifier: lower case, '_' written as '-' ("en_US" → "en-us").
 // Empty for an identifier that is empty or has a character outside [A-Za-z0-9_-], so that no
 // identifier can name a path of its own.
