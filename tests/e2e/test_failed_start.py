@@ -1,16 +1,40 @@
 """Runs of the real binary that end before recording, and models in a relocated tree."""
 
 import os
+import random
 import shutil
 import tempfile
 import unittest
 
-from support import BINARY, MODEL, PulseDesktop, Speechline, check_run
+from support import BINARY, MODEL, RECOGNIZER, PulseDesktop, Speechline, check_run
 
 UNAVAILABLE = {"type": "error", "code": "recognizer_unavailable",
                "message": "The speech recognizer is currently unavailable."}
 # Generous: a start that blocks (on a FIFO, say) must fail the test, not hang it.
 START_BOUND = 5
+MODEL_ERROR = "The speech recognition model could not be loaded."
+# Cut points and random contents per model file; more for a longer sweep by hand.
+DAMAGE_SAMPLES = int(os.environ.get("SPEECHLINE_DAMAGE_SAMPLES", "1"))
+
+
+def damages(rnd):
+    """(name, the file in the relocated model, a function from its bytes to damaged ones)."""
+    acoustic = ["mdef", "means", "variances", "transition_matrices", "sendump", "feat.params"]
+    rows = []
+    for _ in range(DAMAGE_SAMPLES):
+        for name in acoustic[:5] + ["en-us.lm.bin"]:
+            cut = rnd.random()
+            rows.append(("%s cut at %.3f" % (name, cut), name, lambda b, c=cut: b[:int(len(b) * c)]))
+        for name in acoustic + ["en-us.lm.bin", "cmudict-en-us.dict"]:
+            seed = rnd.random()
+            rows.append(("%s random" % name, name,
+                         lambda b, seed=seed: random.Random(seed).randbytes(len(b))))
+    rows += [("feat.params asks for %s filters" % n, "feat.params",
+              lambda b, n=n: b.replace(b"-nfilt 25", b"-nfilt " + n)) for n in (b"-5", b"100000000")]
+    # A dictionary that shares no word with the language model.
+    rows += [("dictionary %s" % what, "cmudict-en-us.dict", damage)
+             for what, damage in [("empty", lambda b: b""), ("in upper case", bytes.upper)]]
+    return rows
 
 
 def unavailable_line(identifier):
@@ -26,6 +50,9 @@ class FailedStartTest(unittest.TestCase):
         os.makedirs(os.path.join(self.root, "bin"))
         self.binary = os.path.join(self.root, "bin", "speechline")
         shutil.copy(BINARY, self.binary)
+        libexec = os.path.join(self.root, "libexec", "speechline")
+        os.makedirs(libexec)
+        os.symlink(RECOGNIZER, os.path.join(libexec, "speechline-recognizer"))
         self.model = os.path.join(self.root, "share", "speechline", "models", "en-us")
         os.makedirs(self.model)
         os.symlink(os.path.join(MODEL, "en-us.lm.bin"), os.path.join(self.model, "en-us.lm.bin"))
@@ -61,6 +88,32 @@ class FailedStartTest(unittest.TestCase):
             with self.subTest(dictionary=case):
                 make(self.dictionary)
                 self.assertOnlyLine(("--locale", "en-US"), UNAVAILABLE, binary=self.binary)
+
+    def test_damaged_models(self):
+        os.symlink(os.path.join(MODEL, "cmudict-en-us.dict"), self.dictionary)
+        desktop = PulseDesktop()
+        self.addCleanup(desktop.close)
+        for name, file, damage in damages(random.Random(2026)):
+            with self.subTest(name):
+                path = os.path.join(self.model, "en-us", file)
+                if not os.path.islink(path):
+                    path = os.path.join(self.model, file)
+                original = os.readlink(path)
+                os.remove(path)
+                with open(original, "rb") as f, open(path, "wb") as damaged:
+                    damaged.write(damage(f.read()))
+                run = Speechline(("--locale", "en-US"), env=desktop.env, binary=self.binary)
+                self.addCleanup(run.kill)
+                try:
+                    # Whatever the recognizer does (crash, exit, allocate without bound), the
+                    # run ends with the model error, and nothing on stderr.
+                    ending = check_run(run, run.stop(after=START_BOUND))
+                finally:
+                    os.remove(path)
+                    os.symlink(original, path)
+                self.assertEqual(ending, "recognition failed")
+                self.assertEqual(run.events()[-2]["message"], MODEL_ERROR)
+                print("\n%s: error %.2f s after recording" % (name, run.took), end=" ")
 
     def test_recording_with_relocated_models(self):
         os.symlink(os.path.join(MODEL, "cmudict-en-us.dict"), self.dictionary)

@@ -63,8 +63,10 @@ void silencePocketSphinx() {
 
 ps_decoder_t* buildPocketSphinxDecoder(const ModelParts& parts) {
   if (!parts.complete()) return nullptr;
+  // Read, not mapped: a file cut short fails the load instead of crashing the decoder when it
+  // reaches past the end.
   cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", parts.acousticModel.c_str(),
-                                 "-dict", parts.dictionary.c_str(), nullptr);
+                                 "-dict", parts.dictionary.c_str(), "-mmap", "no", nullptr);
   if (config == nullptr) return nullptr;
   ps_decoder_t* decoder = buildDecoder(config, parts);
   // The decoder keeps its own reference to the configuration.

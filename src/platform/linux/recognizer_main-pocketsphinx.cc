@@ -3,6 +3,7 @@
 // allocate without bound) ends only this process. speechline starts it with the model's three
 // parts as arguments and the socket of recognizer_messages.h as descriptor 0; it has no
 // standard output or error. It ends when the audio ends, after its final message.
+#include <fcntl.h>
 #include <pocketsphinx.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -22,6 +23,8 @@ namespace {
 
 constexpr int kSocket = 0;
 
+[[noreturn]] void end(int status) { ::_exit(status); }
+
 // Debian's US English model needs about 100 MB; a model that asks for far more is damaged.
 constexpr rlim_t kDataLimitBytes = rlim_t{512} << 20;
 // Loading takes about half a second; a load that computes for far longer is stuck.
@@ -29,12 +32,24 @@ constexpr rlim_t kLoadCpuSeconds = 20;
 // About 20 ms of audio: the final is looked for after each piece.
 constexpr size_t kPieceSamples = 320;
 
-// A sanitizer reserves terabytes of address space that RLIMIT_DATA would count.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kLimitData = false;
+constexpr bool kSanitized = true;
 #else
-constexpr bool kLimitData = true;
+constexpr bool kSanitized = false;
 #endif
+
+// sphinxbase writes some failures straight to standard error, and a model file opened as
+// descriptor 1 or 2 would be written to: both go to /dev/null. A sanitized build keeps the
+// standard error speechline gives it (speechline's own), so that its reports are seen.
+void muteStandardStreams() {
+  const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (null < 0) end(1);
+  if (::dup2(null, 1) < 0) end(1);
+  if (!kSanitized || ::fcntl(2, F_GETFD) < 0) {
+    if (::dup2(null, 2) < 0) end(1);
+  }
+  if (null > 2) ::close(null);
+}
 
 void lowerSoftLimit(int resource, rlim_t value) {
   rlimit limit;
@@ -44,8 +59,6 @@ void lowerSoftLimit(int resource, rlim_t value) {
   if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < value) limit.rlim_cur = limit.rlim_max;
   ::setrlimit(resource, &limit);
 }
-
-[[noreturn]] void end(int status) { ::_exit(status); }
 
 void send(RecognizerMessageKind kind, std::string_view text = {}) {
   const std::string message = encodeRecognizerMessage(kind, text);
@@ -104,10 +117,12 @@ void send(RecognizerMessageKind kind, std::string_view text = {}) {
 
 int main(int argc, char** argv) {
   using namespace speechline;
+  muteStandardStreams();
   if (argc != 4) end(2);
   rlimit cpu;
   const bool knowCpuLimit = ::getrlimit(RLIMIT_CPU, &cpu) == 0;
-  if (kLimitData) lowerSoftLimit(RLIMIT_DATA, kDataLimitBytes);
+  // A sanitizer reserves terabytes of address space that RLIMIT_DATA would count.
+  if (!kSanitized) lowerSoftLimit(RLIMIT_DATA, kDataLimitBytes);
   lowerSoftLimit(RLIMIT_CPU, kLoadCpuSeconds);
   silencePocketSphinx();
 

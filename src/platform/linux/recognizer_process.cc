@@ -95,6 +95,8 @@ std::unique_ptr<RecognizerProcess> RecognizerProcess::start(const std::string& p
   const pid_t pid = ::fork();
   if (pid == 0) becomeRecognizer(sockets[1], parent, argv.data(), lastDescriptor);
   const int forkError = errno;
+  // Also here, so that it holds from the moment start() returns.
+  if (pid > 0) ::setpgid(pid, pid);
   ::close(sockets[1]);
   if (pid < 0) {
     ::close(sockets[0]);
