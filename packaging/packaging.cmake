@@ -11,6 +11,10 @@ include(GNUInstallDirs)
 get_filename_component(speechline_source ${CMAKE_CURRENT_LIST_DIR} DIRECTORY)
 
 install(TARGETS speechline RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(NOT APPLE)
+  # The recognizer process; speechline finds it relative to itself (recognizer_process.h).
+  install(TARGETS speechline-recognizer RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/speechline)
+endif()
 
 # The manual page, the README with docs/ and examples/, the copyright file.
 include(${CMAKE_CURRENT_LIST_DIR}/documentation.cmake)

@@ -6,7 +6,7 @@ import shutil
 import tempfile
 import unittest
 
-from support import BINARY, MODEL, RECOGNIZER, PulseDesktop, Speechline, check_run
+from support import MODEL, PulseDesktop, Speechline, check_run, relocated_tree
 
 UNAVAILABLE = {"type": "error", "code": "recognizer_unavailable",
                "message": "The speech recognizer is currently unavailable."}
@@ -44,23 +44,11 @@ def unavailable_line(identifier):
 
 class FailedStartTest(unittest.TestCase):
     def setUp(self):
-        # A copy of the binary finds models in <prefix>/share/speechline/models/ beside it.
         self.root = tempfile.mkdtemp(prefix="speechline-tree-")
         self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
-        os.makedirs(os.path.join(self.root, "bin"))
-        self.binary = os.path.join(self.root, "bin", "speechline")
-        shutil.copy(BINARY, self.binary)
-        libexec = os.path.join(self.root, "libexec", "speechline")
-        os.makedirs(libexec)
-        os.symlink(RECOGNIZER, os.path.join(libexec, "speechline-recognizer"))
-        self.model = os.path.join(self.root, "share", "speechline", "models", "en-us")
-        os.makedirs(self.model)
-        os.symlink(os.path.join(MODEL, "en-us.lm.bin"), os.path.join(self.model, "en-us.lm.bin"))
-        acoustic = os.path.join(self.model, "en-us")
-        os.makedirs(acoustic)
-        for name in os.listdir(os.path.join(MODEL, "en-us")):
-            os.symlink(os.path.join(MODEL, "en-us", name), os.path.join(acoustic, name))
+        self.binary, self.model = relocated_tree(self.root)
         self.dictionary = os.path.join(self.model, "cmudict-en-us.dict")
+        os.remove(self.dictionary)
 
     def assertOnlyLine(self, args, expected, binary=None):
         run = Speechline(args, binary=binary)

@@ -6,7 +6,8 @@ import time
 import unittest
 
 from support import (SERVER, Desktop, Speechline, check_run, normalize,
-                     pocketsphinx_baseline, reference_words, within, word_errors)
+                     pocketsphinx_baseline, recognizer_of, reference_words, within,
+                     word_errors)
 
 # The live path hears the clip through a 48 kHz stereo virtual microphone, resampled back to
 # 16 kHz, and segments utterances at live buffer boundaries, so it may differ from Debian's
@@ -74,16 +75,6 @@ class LiveRecognitionTest(unittest.TestCase):
                     self.assertEqual(events[-2]["message"], text)
                 self.assertTrue(within(5, lambda: not os.path.exists("/proc/%d" % recognizer)),
                                 "the recognizer outlives speechline")
-
-
-def recognizer_of(pid):
-    """The pid of the recognizer process speechline `pid` started (from its main thread)."""
-    try:
-        with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
-            children = f.read().split()
-    except FileNotFoundError:
-        return None
-    return int(children[0]) if children else None
 
 
 if __name__ == "__main__":

@@ -6,7 +6,8 @@ Importable with tests/ on the path: CTest sets PYTHONPATH, scripts insert it the
 """
 
 from .clips import (BINARY, CLIPS, MODEL, RECOGNIZER, TIMEOUT, format_texts, normalize,
-                    pcm, pocketsphinx_baseline, reference_text, reference_words)
+                    pcm, pocketsphinx_baseline, recognizer_of, reference_text, reference_words,
+                    relocated_tree)
 from .desktop import SERVER, Desktop, PipeWireDesktop, PulseDesktop
 from .measures import align, percentile, word_error_rate, word_errors
 from .protocol import check_run

@@ -25,6 +25,7 @@ struct RecognizerMessage {
   std::string text;
 };
 
+// The rate of the audio speechline sends: the one the recognizer's models are made for.
 inline constexpr double kRecognizerSampleRate = 16000;
 
 // Longer texts are taken as a broken stream: hours of dictation stay well below it.
