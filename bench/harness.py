@@ -259,9 +259,11 @@ def damaged_model_runs(desktop, binary):
             try:
                 run.wait_for_event()
                 pid = within(5, lambda: recognizer_of(run.process.pid))
+                peak = PeakRss(run.process.pid, *([pid] if pid else []))
                 run.out.wait_end(TIMEOUT)
-                status, _, rss = reap(run.process)
-                rss += reap(pid)[2] if pid else 0
+                rss = peak.total()
+                status = reap(run.process)[0]
+                reap_orphan(pid)
             finally:
                 run.kill()
             assert check_run(run, status) == "recognition failed", run.events()
@@ -309,14 +311,15 @@ def speech_run(desktop, binary, index, mic, clip, kind):
         assert first == {"type": "state", "state": "recording"}, first
         recognizer = within(5, lambda: recognizer_of(run.process.pid))
         assert recognizer, "no recognizer process"
+        peak = PeakRss(run.process.pid, recognizer)
         cpu_at_play = beside.wait_until_loaded(run, recognizer) if beside else None
         played = time.monotonic()
         player = desktop.play(clip, source + "wire")
         run.out.wait_end(TIMEOUT)
         # Both processes: speechline and the recognizer it started.
-        status, cpu, rss = reap(run.process)
-        _, recognizer_cpu, recognizer_rss = reap(recognizer)
-        cpu, rss = cpu + recognizer_cpu, rss + recognizer_rss
+        rss = peak.total()
+        status, cpu, _ = reap(run.process)
+        cpu += reap_orphan(recognizer)
         whole_cpu = None if beside else cpu
         ended = time.monotonic()
         player.wait(timeout=TIMEOUT)
@@ -405,6 +408,43 @@ class SourceOnset:
         self.process.terminate()
         self.process.wait()
         self.thread.join(timeout=5)
+
+
+class PeakRss:
+    """The peak resident memory of processes, read from /proc while they live: speechline may
+    reap its recognizer itself, and then wait4 gives only the larger of the two peaks."""
+
+    def __init__(self, *pids):
+        self.kib = dict.fromkeys(pids, 0)
+        self.stopped = threading.Event()
+        self.thread = threading.Thread(target=self._sample, daemon=True)
+        self.thread.start()
+
+    def _sample(self):
+        while not self.stopped.wait(0.02):
+            for pid in self.kib:
+                try:
+                    with open("/proc/%d/status" % pid) as f:
+                        hwm = [line for line in f if line.startswith("VmHWM:")]
+                except OSError:
+                    continue
+                if hwm:
+                    self.kib[pid] = max(self.kib[pid], int(hwm[0].split()[1]))
+
+    def total(self):
+        """The sum of the peaks, in KiB."""
+        self.stopped.set()
+        self.thread.join()
+        return sum(self.kib.values())
+
+
+def reap_orphan(pid):
+    """CPU seconds of a recognizer that died with speechline, taken in by the harness; 0 if
+    speechline reaped it itself (its CPU is then in speechline's own figure)."""
+    try:
+        return reap(pid)[1]
+    except ChildProcessError:
+        return 0.0
 
 
 def reap(process):
