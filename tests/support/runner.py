@@ -65,6 +65,9 @@ class Run:
     """A child process with both output streams read as they come."""
 
     def __init__(self, args, env=None, cpu=False):
+        # speechline finds models through these: no run may find the developer's own.
+        env = {k: v for k, v in (os.environ if env is None else env).items()
+               if k not in ("XDG_DATA_HOME", "XDG_DATA_DIRS")}
         self.started = time.monotonic()
         self.process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, env=env)
