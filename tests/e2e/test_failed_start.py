@@ -3,13 +3,16 @@
 import os
 import random
 import shutil
+import subprocess
 import tempfile
 import unittest
 
-from support import MODEL, PulseDesktop, Speechline, check_run, relocated_tree
+from support import BINARY, MODEL, PulseDesktop, Speechline, check_run, relocated_tree
 
 UNAVAILABLE = {"type": "error", "code": "recognizer_unavailable",
                "message": "The speech recognizer is currently unavailable."}
+NO_MICROPHONE = {"type": "error", "code": "microphone_unavailable",
+                 "message": "No microphone input channel is available."}
 # Generous: a start that blocks (on a FIFO, say) must fail the test, not hang it.
 START_BOUND = 5
 MODEL_ERROR = "The speech recognition model could not be loaded."
@@ -65,9 +68,31 @@ class FailedStartTest(unittest.TestCase):
             (("--locale", MODEL), MODEL),
             (("--locale", "en-us/../en-us"), "en-us/../en-us"),
             (("--locale", ""), ""),
+            (("--locale", "en_US.UTF-8/../en-us"), "en_US.UTF-8/../en-us"),
         ]:
             with self.subTest(identifier=identifier):
                 self.assertOnlyLine(args, unavailable_line(identifier))
+
+    def test_models_found_by_a_user_without_a_sound_server(self):
+        # A user's own models: a complete fr-fr, an empty de-de.
+        data = os.path.join(self.root, "home", ".local", "share")
+        os.makedirs(os.path.join(data, "speechline", "models", "de-de"))
+        os.symlink(MODEL, os.path.join(data, "speechline", "models", "fr-fr"))
+        subprocess.run(["chown", "-hR", "65534:65534", self.root], check=True)
+        user = ("--reuid=65534", "--regid=65534", "--clear-groups", "env", "HOME=/nonexistent",
+                "PULSE_SERVER=unix:/nonexistent")
+        for variables, identifier, expected in [
+            *[((), english, NO_MICROPHONE)
+              for english in ("en-GB", "en_AU", "en", "en_GB.UTF-8", "en-US-u-ca-gregory")],
+            (("XDG_DATA_HOME=" + data,), "fr-FR", NO_MICROPHONE),
+            (("HOME=" + os.path.dirname(os.path.dirname(data)),), "fr_FR", NO_MICROPHONE),
+            (("XDG_DATA_DIRS=share:" + data,), "fr-FR", NO_MICROPHONE),
+            (("XDG_DATA_HOME=" + data,), "de-DE", UNAVAILABLE),
+            ((), "fr_FR.UTF-8", unavailable_line("fr_FR.UTF-8")),
+        ]:
+            with self.subTest(variables=variables, identifier=identifier):
+                args = (*user, *variables, BINARY, "--locale", identifier)
+                self.assertOnlyLine(args, expected, binary="setpriv")
 
     def test_unreadable_dictionary(self):
         for case, make in [("missing", lambda path: None),
@@ -105,18 +130,22 @@ class FailedStartTest(unittest.TestCase):
 
     def test_recording_with_relocated_models(self):
         os.symlink(os.path.join(MODEL, "cmudict-en-us.dict"), self.dictionary)
+        # Another language's copy of it, with what an archive may leave: words not formatted.
+        french = os.path.join(os.path.dirname(self.model), "fr-fr")
+        shutil.copytree(self.model, french, symlinks=True)
+        os.makedirs(os.path.join(french, "en-us", "doc"))
+        os.symlink("nowhere", os.path.join(french, "en-us", "LICENSE"))
         mdef = os.path.join(self.model, "en-us", "mdef")
         os.remove(mdef)
         with open(mdef, "w") as f:
             f.write("this is not a model definition\n")
-        # Another language's directory holding the English model: its words are not formatted.
-        os.symlink(MODEL, os.path.join(os.path.dirname(self.model), "fr-fr"))
         desktop = PulseDesktop()
         self.addCleanup(desktop.close)
         # locale, how the run ends, the final's text for goforward (None: no result at all)
         for locale, ending, final in [
             ("en-US", "recognition failed", None),
             ("fr-FR", "final", "go forward ten meters"),
+            ("en_GB.UTF-8", "final", "Go forward 10 meters"),  # US English from Debian
         ]:
             with self.subTest(locale=locale):
                 run = Speechline(("--locale", locale), env=desktop.env, binary=self.binary)

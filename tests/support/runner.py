@@ -66,6 +66,9 @@ class Run:
 
     def __init__(self, args, env=None, cpu=False, group=False):
         """`group`: in a process group of its own, as a shell starts a job."""
+        # speechline finds models through these: no run may find the developer's own.
+        env = {k: v for k, v in (os.environ if env is None else env).items()
+               if k not in ("XDG_DATA_HOME", "XDG_DATA_DIRS")}
         self.started = time.monotonic()
         self.process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, env=env,

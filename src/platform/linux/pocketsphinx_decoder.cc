@@ -62,7 +62,9 @@ void silencePocketSphinx() {
 }
 
 ps_decoder_t* buildPocketSphinxDecoder(const ModelParts& parts) {
-  if (!parts.complete()) return nullptr;
+  // Checked again here: the files may have changed since speechline found them, and opening
+  // anything but a regular file (a FIFO) would wait for ever.
+  if (!parts.complete() || !isAcousticModel(parts.acousticModel)) return nullptr;
   // Read, not mapped: a file cut short fails the load instead of crashing the decoder when it
   // reaches past the end.
   cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", parts.acousticModel.c_str(),
