@@ -63,9 +63,9 @@ std::string describeSeconds(std::chrono::milliseconds duration) {
 }
 
 constexpr char kModelNotLoaded[] = "The speech recognition model could not be loaded.";
-// Converted audio held back while the recognizer's socket is full: the rest waits in the queue,
-// which bounds it.
-constexpr size_t kMaxUnsentSamples = 32000;
+// Converted audio held back while the recognizer's socket is full (half a second): the rest
+// waits in the queue, which bounds how far the recognizer may fall behind.
+constexpr size_t kMaxUnsentSamples = 8000;
 
 // The session's thread: owns what the thread uses, the recognizer process included, and lets
 // it go when the thread ends.

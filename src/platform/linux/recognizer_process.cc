@@ -16,6 +16,7 @@ namespace speechline {
 namespace {
 
 constexpr char kProgramName[] = "speechline-recognizer";
+constexpr int kSendBufferBytes = 32 << 10;
 
 // A sanitized build lets the recognizer write to speechline's standard error, where the tests
 // look for sanitizer reports; a product build gives it none.
@@ -104,6 +105,10 @@ std::unique_ptr<RecognizerProcess> RecognizerProcess::start(const std::string& p
     return nullptr;
   }
   ::fcntl(sockets[0], F_SETFL, ::fcntl(sockets[0], F_GETFL) | O_NONBLOCK);
+  // About a second of audio in flight: what waits beyond that stays in the audio queue, which
+  // bounds it.
+  const int sendBuffer = kSendBufferBytes;
+  ::setsockopt(sockets[0], SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
   return std::unique_ptr<RecognizerProcess>(new RecognizerProcess(pid, sockets[0]));
 }
 
