@@ -145,7 +145,7 @@ class DebianPackageTest(unittest.TestCase):
     def test_unpacked_binary_looks_for_models_under_usr_share(self):
         trace = os.path.join(self.work, "trace")
         speechline = Run(["strace", "-f", "-qq", "-e", "trace=%file", "-o", trace, self.binary,
-                          "--locale", "xx-XX"])
+                          "--locale", "xx-XX"], env=dict(os.environ, HOME=self.work))
         self.addCleanup(speechline.kill)
         status = speechline.finish()
         self.assertEqual(speechline.out.data(),
@@ -155,9 +155,12 @@ class DebianPackageTest(unittest.TestCase):
         self.assertEqual(speechline.err.data(), b"")
         with open(trace) as f:
             looked = re.findall(r'"([^"]*/xx-xx)"', f.read())
-        # The unpacked tree's own models first, then the ones compiled in for the package.
+        # The user's models, the unpacked tree's own, then the system's (XDG_DATA_DIRS's
+        # default), where the ones compiled in for the package are too.
         self.assertEqual([path for path in looked if not path.startswith(self.root)],
-                         ["/usr/share/speechline/models/xx-xx"])
+                         [self.work + "/.local/share/speechline/models/xx-xx",
+                          "/usr/local/share/speechline/models/xx-xx",
+                          "/usr/share/speechline/models/xx-xx"])
 
     def test_a_package_of_another_prefix_is_refused(self):
         refused = cpack(os.path.join(self.work, "elsewhere"), "/opt/speechline")
