@@ -90,6 +90,8 @@ class DebianPackageTest(unittest.TestCase):
         depends = dict(re.fullmatch(r"(\S+)\s*(.*)", entry.strip()).groups()
                        for entry in self.field("Depends").split(","))
         self.assertEqual(depends.get("pocketsphinx-en-us"), "")
+        self.assertEqual(depends.get("python3"), "")  # speechline-dictate's
+        self.assertIn("xdotool | wtype", self.field("Recommends").split(", "))
         paths = resolved_libraries(self.binary)
         for soname in needed_libraries(self.binary):
             with self.subTest(soname=soname):
@@ -99,6 +101,8 @@ class DebianPackageTest(unittest.TestCase):
     def test_documentation_keeps_the_repository_layout(self):
         listed = run("dpkg-deb", "-c", self.deb)
         for path in ["./usr/bin/speechline", "./usr/share/man/man1/speechline.1.gz",
+                     "./usr/bin/speechline-dictate", "./usr/share/man/man1/speechline-dictate.1.gz",
+                     "./usr/share/doc/speechline/docs/dictation.md",
                      "./usr/share/speechline/models/", "./usr/share/speechline/models/README",
                      "./usr/share/doc/speechline/README.md",
                      "./usr/share/doc/speechline/docs/protocol.md",
