@@ -19,11 +19,7 @@ WorkerCount& workerCount() {
   return *count;
 }
 
-thread_local bool countedAsRunning = false;
-
 void finishWorker() {
-  if (!countedAsRunning) return;
-  countedAsRunning = false;
   WorkerCount& count = workerCount();
   std::lock_guard<std::mutex> lock(count.mutex);
   if (--count.running == 0) count.idle.notify_all();
@@ -38,7 +34,6 @@ void startWorkerThread(std::function<void()> work) {
     ++count.running;
   }
   std::thread([work = std::move(work)]() mutable {
-    countedAsRunning = true;
     {
       std::function<void()> owned = std::move(work);
       owned();
@@ -52,7 +47,5 @@ bool waitForWorkerThreads(std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(count.mutex);
   return count.idle.wait_for(lock, timeout, [&] { return count.running == 0; });
 }
-
-void leaveWorkerThreads() { finishWorker(); }
 
 }  // namespace speechline
