@@ -7,6 +7,7 @@
 #include "platform/audio_engine.h"
 #include "platform/linux/frame_assembler.h"
 #include "platform/linux/pulse_connection.h"
+#include "platform/linux/quiet_standard_error.h"
 #include "platform/linux/stream_source_check.h"
 
 namespace speechline {
@@ -24,9 +25,9 @@ class PulseInputNode : public AudioInputNode {
 
   AudioFormat outputFormatForBus(uint32_t bus) override {
     if (bus != 0) return {};
-    connection_.startLoop();
-    PulseConnection::Lock lock(connection_);
     const pa_usec_t deadline = serverDeadline();
+    connection_.startLoop(deadline);
+    PulseConnection::Lock lock(connection_);
     int error = PA_OK;
     if (!connection_.connect(deadline, &error)) return {};
     const std::optional<PulseSourceInfo> source = connection_.routedSource(deadline, &error);
@@ -75,12 +76,13 @@ class PulseEngine : public AudioEngine {
   void setUnexpectedStopHandler(AudioEngineUnexpectedStopHandler) override {}
 
   bool startAndReturnError(std::string* errorDescription) override {
-    connection_.startLoop();
+    const pa_usec_t deadline = serverDeadline();
+    connection_.startLoop(deadline);
     PulseConnection::Lock lock(connection_);
     if (stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY) return true;
     closeStream();
     int error = PA_OK;
-    if (openStream(serverDeadline(), &error)) return true;
+    if (openStream(deadline, &error)) return true;
     closeStream();
     // A server that does not answer in time is not trusted with the next attempt.
     if (error == PA_ERR_TIMEOUT) connection_.disconnect();
@@ -242,6 +244,9 @@ class PulseEngine : public AudioEngine {
 
 }  // namespace
 
-std::shared_ptr<AudioEngine> AudioEngine::create() { return std::make_shared<PulseEngine>(); }
+std::shared_ptr<AudioEngine> AudioEngine::create() {
+  [[maybe_unused]] static const bool quiet = (quietStandardError(), true);
+  return std::make_shared<PulseEngine>();
+}
 
 }  // namespace speechline

@@ -70,7 +70,8 @@ void silencePocketSphinx() {
 std::shared_ptr<DecoderLoad> DecoderLoad::start(const ModelParts& parts) {
   silencePocketSphinx();
   std::shared_ptr<DecoderLoad> load(new DecoderLoad);
-  startWorkerThread([load, parts] { build(load, parts); });
+  // No thread, no model: the task reports it rather than wait for ever.
+  if (!startWorkerThread([load, parts] { build(load, parts); })) load->finish(nullptr);
   return load;
 }
 

@@ -252,12 +252,20 @@ std::shared_ptr<RecognitionSession> RecognitionSession::start(
   auto state = std::make_shared<State>();
   state->handler = std::move(handler);
   // Moved into the thread's object, so that the thread's references end with it.
-  startWorkerThread(
+  const bool started = startWorkerThread(
       [state, audio, load = std::move(load), reportPartialResults, settings]() mutable {
         SessionThread(std::move(state), std::move(audio), std::move(load), reportPartialResults,
                       settings)
             .run();
       });
+  if (!started) {
+    dispatchToMainQueue([state] {
+      if (state->done) return;
+      state->done = true;
+      const SpeechRecognitionError error{"No thread could be started for recognition."};
+      state->handler(nullptr, &error);
+    });
+  }
   return std::make_shared<RecognitionSession>(std::move(state), std::move(audio));
 }
 

@@ -2,7 +2,10 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
+
+#include "platform/posix/poll_main_loop.h"
 
 namespace speechline {
 namespace {
@@ -31,20 +34,29 @@ void finishWorker() {
 
 }  // namespace
 
-void startWorkerThread(std::function<void()> work) {
+bool startWorkerThread(std::function<void()> work) {
   WorkerCount& count = workerCount();
   {
     std::lock_guard<std::mutex> lock(count.mutex);
     ++count.running;
   }
-  std::thread([work = std::move(work)]() mutable {
-    countedAsRunning = true;
-    {
-      std::function<void()> owned = std::move(work);
-      owned();
-    }
-    finishWorker();
-  }).detach();
+  try {
+    const SourceSignalsBlocked blocked;
+    std::thread([work = std::move(work)]() mutable {
+      countedAsRunning = true;
+      {
+        std::function<void()> owned = std::move(work);
+        owned();
+      }
+      finishWorker();
+    }).detach();
+    return true;
+  } catch (const std::system_error&) {
+    // Out of threads (RLIMIT_NPROC, memory): the caller reports it.
+    std::lock_guard<std::mutex> lock(count.mutex);
+    if (--count.running == 0) count.idle.notify_all();
+    return false;
+  }
 }
 
 bool waitForWorkerThreads(std::chrono::milliseconds timeout) {

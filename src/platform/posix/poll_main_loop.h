@@ -1,5 +1,7 @@
 #pragma once
 
+#include <signal.h>
+
 #include <string>
 
 namespace speechline {
@@ -14,5 +16,20 @@ namespace speechline {
 // The pipes are made on first use of the main queue; if they cannot be, the process ends at
 // once with status 1, writing nothing. Returns only when poll() fails, with strerror's text.
 std::string runPollMainLoop();
+
+// Blocks, on the calling thread for its scope, the signals that signal sources have been made
+// for. A new thread starts with the mask of the thread that makes it, so a thread made inside
+// the scope never takes those signals: the kernel leaves them to the main thread, whose loop
+// handles them. Every call that makes a thread runs inside one.
+class SourceSignalsBlocked {
+ public:
+  SourceSignalsBlocked();
+  ~SourceSignalsBlocked();
+  SourceSignalsBlocked(const SourceSignalsBlocked&) = delete;
+  SourceSignalsBlocked& operator=(const SourceSignalsBlocked&) = delete;
+
+ private:
+  sigset_t previous_;
+};
 
 }  // namespace speechline
