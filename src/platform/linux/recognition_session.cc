@@ -40,6 +40,9 @@ constexpr std::chrono::milliseconds kArrivalSlack{4};
 // How often an idle thread looks for audio that is later than that, for a batch's length;
 // after that it waits the poll interval (the audio may have stopped).
 constexpr std::chrono::milliseconds kLateAudioPoll{5};
+// A gap between two looks at the clock that a thread waking at least every poll interval
+// cannot have made itself.
+constexpr std::chrono::seconds kStalled{1};
 
 // When the batch after `block` should be in: a whole number of buffers of its length, near
 // kAudioBatch, after it arrived.
@@ -98,7 +101,7 @@ class SessionThread {
           fail("The speech recognition model could not be loaded.");
           return nullptr;
         case DecoderLoad::State::kLoading:
-          if (fellBehind()) return nullptr;
+          if (fellBehind() || lostAudio()) return nullptr;
           // Audio that waits is decoded once the model is ready, not lost to a stall later on.
           if (audio_->front() == nullptr && audioTimedOut()) return nullptr;
           break;
@@ -117,7 +120,7 @@ class SessionThread {
     std::vector<int16_t> pcm;
     std::string error;
     while (!stopRequested()) {
-      if (fellBehind()) return;
+      if (fellBehind() || lostAudio()) return;
       // Noted while a backlog is decoded too, so that a stall is timed from the last arrival,
       // not from when the decoder catches up with it.
       noteArrivals();
@@ -168,10 +171,15 @@ class SessionThread {
   }
 
   void noteArrivals() {
+    // Time in which this thread did not run (the process was stopped) is not time without
+    // audio: what the sound server held meanwhile is still to come.
+    const Clock::time_point now = Clock::now();
+    if (now - lastLook_ > kStalled) lastArrival_ += now - lastLook_;
+    lastLook_ = now;
     const uint64_t arrivals = audio_->arrivals();
     if (arrivals == arrivalsSeen_) return;
     arrivalsSeen_ = arrivals;
-    lastArrival_ = Clock::now();
+    lastArrival_ = now;
   }
 
   // Fails the task once no audio has arrived for the timeout.
@@ -187,6 +195,12 @@ class SessionThread {
   bool fellBehind() {
     if (!audio_->overflowed()) return false;
     fail("Recognition fell too far behind the incoming audio.");
+    return true;
+  }
+
+  bool lostAudio() {
+    if (!audio_->audioLost()) return false;
+    fail("Audio was lost: the sound server dropped recorded audio that was not read in time.");
     return true;
   }
 
@@ -238,6 +252,7 @@ class SessionThread {
   const RecognitionSettings settings_;
   uint64_t arrivalsSeen_ = 0;
   Clock::time_point lastArrival_;
+  Clock::time_point lastLook_ = Clock::now();
   Clock::time_point nextBatch_;
   std::string words_;
   std::string text_;
