@@ -173,7 +173,9 @@ class PulseEngine : public AudioEngine {
     // A source suspended delivers nothing, and loses nothing of ours.
     pa_stream_set_suspended_callback(
         stream_,
-        [](pa_stream*, void* engine) { static_cast<PulseEngine*>(engine)->lossDetector_.restart(); },
+        [](pa_stream*, void* engine) {
+          static_cast<PulseEngine*>(engine)->lossDetector_.restart();
+        },
         this);
   }
 

@@ -12,13 +12,12 @@ namespace speechline {
 // stopped longer than that (SIGSTOP, a debugger, a frozen session) finds, once it runs again,
 // that the backlog it catches up on ends short of the time that has passed.
 //
-// Only a stall can lose audio: a stretch of at least kMargin in which nothing was read. The
-// stream's lag behind the clock is compared with its floor, the lag it settled at before the
-// stall. Audio held up (a stop the server could bridge, a thread that ran late) brings the lag
-// back down once the backlog arrives; a lag that stays more than kMargin above the floor for
-// kSettle after the stall is loss. Between stalls the floor follows the lag down at once and
-// up once it is more than kFollow above: a sound card's clock runs a little faster or slower
-// than the system's, and its lag drifts with it. Not thread-safe; allocates nothing.
+// The stream's lag behind the clock is compared with its floor, the lag it settled at. Audio
+// held up (a stop the server could bridge, a thread that ran late) brings the lag back down
+// once the backlog arrives; a lag that stays more than kMargin above the floor for kSettle is
+// loss. Otherwise the floor follows the lag down at once, and up once the lag is more than
+// kFollow above it: a sound card's clock runs a little faster or slower than the system's, and
+// the lag drifts with it. Not thread-safe; allocates nothing.
 class LostAudioDetector {
  public:
   using Clock = std::chrono::steady_clock;
@@ -41,10 +40,9 @@ class LostAudioDetector {
     int64_t frames;
   };
   std::optional<Origin> origin_;
-  Clock::time_point last_;
   double floor_ = 0;  // seconds behind the clock
-  // When the stall whose backlog has not yet come ended.
-  std::optional<Clock::time_point> stallEnded_;
+  // Since when the lag has stayed more than kMargin above the floor.
+  std::optional<Clock::time_point> aboveSince_;
   bool lost_ = false;
 };
 

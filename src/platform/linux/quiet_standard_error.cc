@@ -14,7 +14,8 @@ namespace speechline {
 void quietStandardError() {
 #ifdef SPEECHLINE_SANITIZED
   const int original = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
-  if (original >= 0) __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(original)));
+  if (original >= 0)
+    __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(original)));
 #endif
   const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (null < 0) return;

@@ -88,7 +88,8 @@ class ScriptedEngine : public AudioEngine {
   // As the macOS observer does, reports through the main queue with the handler set before the
   // start: a handler set later never hears of it.
   void stopLater(const scripted::EngineStop& engineStop) {
-    scripted::startThread([handler = stopHandler_, engineStop, started = std::chrono::steady_clock::now()] {
+    scripted::startThread([handler = stopHandler_, engineStop,
+                           started = std::chrono::steady_clock::now()] {
       std::this_thread::sleep_until(started + std::chrono::milliseconds(engineStop.atMilliseconds));
       dispatchToMainQueue([handler, description = engineStop.description] {
         if (handler) handler(description);
