@@ -1,15 +1,20 @@
-"""A parent that goes away while the real binary runs."""
+"""Faults around the real binary: a parent that goes away while it runs, and a user at the
+limit of threads and processes."""
 
 import contextlib
 import ctypes
+import glob
+import json
 import os
+import pwd
+import shutil
 import signal
 import subprocess
 import sys
 import time
 import unittest
 
-from support import BINARY, PulseDesktop, Run, within
+from support import BINARY, PulseDesktop, Run, check_run, within
 
 PR_SET_CHILD_SUBREAPER = 36
 # A parent that starts speechline, reads its first line, gives its pid and waits to be killed.
@@ -19,6 +24,24 @@ child.stdout.readline()
 print(child.pid, flush=True)
 signal.pause()
 """
+
+
+# The threads and processes of a run that reaches its final: the main thread, the sound
+# library's loop, the model load and the recognition thread.
+TASKS = 4
+NO_THREAD = {"type": "error", "code": "recognition_failed",
+             "message": "No thread could be started for recognition."}
+NO_LOOP = {"type": "error", "code": "microphone_unavailable",
+           "message": "No microphone input channel is available."}
+
+
+def unused_uid():
+    """A uid that no account has and no process runs as: RLIMIT_NPROC counts them all."""
+    taken = {user.pw_uid for user in pwd.getpwall()}
+    for status in glob.glob("/proc/[0-9]*/status"):
+        with contextlib.suppress(OSError), open(status) as f:
+            taken.update(int(line.split()[1]) for line in f if line.startswith("Uid:"))
+    return next(uid for uid in range(43000, 60000) if uid not in taken)
 
 
 def ended(pid):
@@ -72,6 +95,33 @@ class ParentGoneTest(unittest.TestCase):
         self.assertEqual(os.WTERMSIG(status[0]), signal.SIGPIPE)
         self.assertTrue(within(2, lambda: self.desktop.record_streams() == []),
                         "its record stream is still on the server")
+
+
+class TaskLimitTest(unittest.TestCase):
+    def test_each_thread_refused(self):
+        # root is exempt from RLIMIT_NPROC: the runs are another user's, on a socket anyone may use.
+        desktop = PulseDesktop()
+        self.addCleanup(desktop.close)
+        folder, server = desktop.open_to_anyone()
+        binary = shutil.copy(BINARY, folder)
+        uid = str(unused_uid())
+        for limit in range(1, TASKS + 1):
+            with self.subTest(nproc=limit):
+                run = Run(["setpriv", "--reuid", uid, "--regid", uid, "--clear-groups",
+                           "prlimit", "--nproc=%d" % limit, "--", binary, "--locale", "en-US"],
+                          env=dict(desktop.env, PULSE_SERVER=server))
+                self.addCleanup(run.kill)
+                if limit == TASKS:
+                    run.wait_for(lambda line: "recording" in line)
+                    desktop.play("goforward")
+                kind = check_run(run, run.finish())
+                events = [json.loads(line) for line in run.out.text()]
+                if limit == 1:
+                    self.assertEqual(events, [NO_LOOP])
+                elif limit < TASKS:
+                    self.assertEqual((kind, events[1]), ("recognition failed", NO_THREAD))
+                else:
+                    self.assertEqual(kind, "final")
 
 
 if __name__ == "__main__":

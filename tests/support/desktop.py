@@ -99,6 +99,20 @@ class DesktopLayout:
         for module in reversed(self.microphones.pop(name)):
             self.pactl("unload-module", module)
 
+    def open_to_anyone(self):
+        """A socket of this server that any user may reach without its cookie, in a folder
+        others may enter (for a run under another uid); returns the folder and the value of
+        PULSE_SERVER that names the socket."""
+        folder = os.path.join(self.dir, "anyone")
+        os.mkdir(folder)
+        for path in (self.dir, folder):
+            os.chmod(path, 0o755)
+        socket_path = os.path.join(folder, "native")
+        self.pactl("load-module", "module-native-protocol-unix", "auth-anonymous=1",
+                   "socket=" + socket_path)
+        os.chmod(socket_path, 0o777)
+        return folder, "unix:" + socket_path
+
     def use(self, source):
         self.make_default("source", source)
 
