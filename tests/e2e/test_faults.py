@@ -99,7 +99,7 @@ class ParentGoneTest(unittest.TestCase):
 
 class TaskLimitTest(unittest.TestCase):
     def test_each_thread_refused(self):
-        # root is exempt from RLIMIT_NPROC: the runs are another user's, on a socket anyone may use.
+        # root is exempt from RLIMIT_NPROC: these runs are another user's, on a socket open to all.
         desktop = PulseDesktop()
         self.addCleanup(desktop.close)
         folder, server = desktop.open_to_anyone()

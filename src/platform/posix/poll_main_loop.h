@@ -17,7 +17,7 @@ namespace speechline {
 // It also watches file descriptor 1 when that is a pipe, a socket or a terminal: once its
 // reader is gone, the process is ended by SIGPIPE, as its next write would have ended it.
 // The pipes are made on first use of the main queue; if they cannot be, the process ends at
-// once with status 1, writing nothing. Returns only when poll() fails, with strerror's text.
+// once with status 1, writing nothing. Returns only when ppoll() fails, with strerror's text.
 std::string runPollMainLoop();
 
 // Blocks, on the calling thread for its scope, the signals that signal sources have been made
