@@ -100,18 +100,14 @@ class DesktopLayout:
             self.pactl("unload-module", module)
 
     def open_to_anyone(self):
-        """A socket of this server that any user may reach without its cookie, in a folder
-        others may enter (for a run under another uid); returns the folder and the value of
-        PULSE_SERVER that names the socket."""
+        """A socket that any user may use, in a folder anyone may enter: (folder, PULSE_SERVER)."""
         folder = os.path.join(self.dir, "anyone")
         os.mkdir(folder)
-        for path in (self.dir, folder):
-            os.chmod(path, 0o755)
-        socket_path = os.path.join(folder, "native")
+        os.chmod(self.dir, 0o755)
         self.pactl("load-module", "module-native-protocol-unix", "auth-anonymous=1",
-                   "socket=" + socket_path)
-        os.chmod(socket_path, 0o777)
-        return folder, "unix:" + socket_path
+                   "socket=%s/native" % folder)
+        os.chmod(os.path.join(folder, "native"), 0o777)
+        return folder, "unix:%s/native" % folder
 
     def use(self, source):
         self.make_default("source", source)
