@@ -28,24 +28,29 @@ speechline. Word end times come from `pocketsphinx_continuous -infile ... -time 
 import argparse
 import array
 import collections
+import ctypes
 import dataclasses
 import datetime
 import itertools
 import json
 import os
 import platform
+import random
+import shutil
 import signal
 import statistics
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 from support import (CLIPS, PipeWireDesktop, PulseDesktop, Run, Speechline,  # noqa: E402
-                     align, cpu_seconds, format_texts, normalize, pcm, percentile,
-                     pocketsphinx_baseline, reference_words, word_errors)
+                     align, check_run, cpu_seconds, format_texts, normalize, pcm, percentile,
+                     pocketsphinx_baseline, recognizer_of, reference_words, relocated_tree,
+                     within, word_errors)
 
 MICS = {
     # name: (source, rate, channels); the first is the desktop's own microphone
@@ -64,6 +69,17 @@ LOAD_WAIT = 2.5
 REFERENCE_WAIT = 20.0
 REFERENCE_QUIET = 2.5
 TIMEOUT = 60
+PR_SET_CHILD_SUBREAPER = 36
+# Damaged copies of the English model: what the recognizer's libraries do with each (a crash,
+# an exit for want of memory under the recognizer's limit, a clean failure, a dictionary that
+# shares no word with the language model), and how each is made.
+DAMAGES = {
+    "mdef cut in half": ("en-us/mdef", lambda b: b[:len(b) // 2]),
+    "feat.params asks for 10^8 filters": ("en-us/feat.params",
+                                          lambda b: b.replace(b"-nfilt 25", b"-nfilt 100000000")),
+    "means of random bytes": ("en-us/means", lambda b: random.Random(1).randbytes(len(b))),
+    "dictionary in upper case": ("cmudict-en-us.dict", bytes.upper),
+}
 # The line bench/services_bench.cc emits.
 EMIT_LINE_BYTES = len('{"type":"result","text":"and mr john dashwood had then leisure to '
                       'consider how much there might be prudently in his power","isFinal":false}\n')
@@ -179,16 +195,21 @@ def measure(args):
     binary = os.path.abspath(args.binary)
     when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
     loads_before = os.getloadavg()[0]
+    # speechline ends with _exit and leaves its recognizer to die with it: the harness takes
+    # the orphan in, to reap it and count its CPU and memory with speechline's.
+    ctypes.CDLL(None).prctl(PR_SET_CHILD_SUBREAPER, 1)
     desktop = PulseDesktop(*MICS["48k-stereo"][1:])
     for source, rate, channels in list(MICS.values())[1:]:
         desktop.plug_in(source, rate, channels)
-    runs, bare = [], collections.defaultdict(list)
+    runs, bare, damaged = [], collections.defaultdict(list), []
     try:
         for index in range(args.runs):
             # Once a round, so that a drift in the machine's load reaches both sides alike.
             if "startup" in args.kinds:
                 for clip in args.clips:
                     bare[clip].append(bare_engine_cpu(clip))
+            if "startup" in args.kinds:
+                damaged.extend(damaged_model_runs(desktop, binary))
             for mic, clip, kind in itertools.product(args.mics, args.clips, args.kinds):
                 r = speech_run(desktop, binary, index, mic, clip, kind)
                 runs.append(r)
@@ -205,7 +226,7 @@ def measure(args):
             services = json.load(f)["benchmarks"]
     return runs, {"services": services, "loads": (loads_before, os.getloadavg()[0]),
                   "date": when, "commit": current_commit(), "pipewire_startup": pipewire,
-                  "bare_engine": bare}
+                  "bare_engine": bare, "damaged": damaged}
 
 
 def bare_engine_cpu(clip):
@@ -216,6 +237,43 @@ def bare_engine_cpu(clip):
     status, cpu, _ = reap(process)
     assert status == 0, status
     return cpu
+
+
+def damaged_model_runs(desktop, binary):
+    """For each of DAMAGES, a run in a relocated tree with that model: seconds from
+    "recording" to the error line, and the peak RSS in MiB of speechline and its recognizer
+    together."""
+    results = []
+    recognizer = os.path.join(os.path.dirname(binary), "speechline-recognizer")
+    for name, (file, damage) in DAMAGES.items():
+        root = tempfile.mkdtemp(prefix="speechline-bench-")
+        try:
+            tree_binary, model = relocated_tree(root, binary, recognizer)
+            path = os.path.join(model, file)
+            with open(os.readlink(path), "rb") as f:
+                content = damage(f.read())
+            os.remove(path)
+            with open(path, "wb") as f:
+                f.write(content)
+            run = Speechline(env=desktop.env, binary=tree_binary)
+            try:
+                run.wait_for_event()
+                pid = within(5, lambda: recognizer_of(run.process.pid))
+                peak = PeakRss(run.process.pid, *([pid] if pid else []))
+                run.out.wait_end(TIMEOUT)
+                rss = peak.total()
+                status = reap(run.process)[0]
+                reap_orphan(pid)
+            finally:
+                run.kill()
+            assert check_run(run, status) == "recognition failed", run.events()
+            error = run.out.lines[-2][0] - run.out.lines[0][0]
+            results.append((name, error, rss / 1024))
+            print("damaged model (%s): recording→error %s, peak RSS %.0f MiB"
+                  % (name, ms(error), rss / 1024), file=sys.stderr, flush=True)
+        finally:
+            shutil.rmtree(root, ignore_errors=True)
+    return results
 
 
 def pipewire_startups(binary, count):
@@ -251,11 +309,17 @@ def speech_run(desktop, binary, index, mic, clip, kind):
     try:
         first = run.wait_for_event()
         assert first == {"type": "state", "state": "recording"}, first
-        cpu_at_play = beside.wait_until_loaded(run) if beside else None
+        recognizer = within(5, lambda: recognizer_of(run.process.pid))
+        assert recognizer, "no recognizer process"
+        peak = PeakRss(run.process.pid, recognizer)
+        cpu_at_play = beside.wait_until_loaded(run, recognizer) if beside else None
         played = time.monotonic()
         player = desktop.play(clip, source + "wire")
         run.out.wait_end(TIMEOUT)
-        status, cpu, rss = reap(run.process)
+        # Both processes: speechline and the recognizer it started.
+        rss = peak.total()
+        status, cpu, _ = reap(run.process)
+        cpu += reap_orphan(recognizer)
         whole_cpu = None if beside else cpu
         ended = time.monotonic()
         player.wait(timeout=TIMEOUT)
@@ -278,11 +342,13 @@ class Beside:
     def __init__(self, env):
         self.run = Run(["pocketsphinx_continuous", "-inmic", "yes"], env, cpu=True)
 
-    def wait_until_loaded(self, speechline):
-        """Waits for both models; returns the CPU seconds each has used by then."""
+    def wait_until_loaded(self, speechline, recognizer):
+        """Waits for both models; returns the CPU seconds each has used by then (speechline's
+        with its recognizer's)."""
         self.run.wait_for(lambda line: "Ready" in line, self.run.err)
         time.sleep(max(0.0, speechline.started + LOAD_WAIT - time.monotonic()))
-        return dict(zip(BOTH, map(cpu_seconds, (speechline.process.pid, self.run.process.pid))))
+        return dict(zip(BOTH, (cpu_seconds(speechline.process.pid) + cpu_seconds(recognizer),
+                               cpu_seconds(self.run.process.pid))))
 
     def finish(self, speechline, played, ended, cpu, rss):
         """pocketsphinx_continuous decodes 2048 samples, then sleeps 100 ms: it falls behind the
@@ -344,11 +410,51 @@ class SourceOnset:
         self.thread.join(timeout=5)
 
 
+class PeakRss:
+    """The peak resident memory of processes, read from /proc while they live: speechline may
+    reap its recognizer itself, and then wait4 gives only the larger of the two peaks."""
+
+    def __init__(self, *pids):
+        self.kib = dict.fromkeys(pids, 0)
+        self.stopped = threading.Event()
+        self.thread = threading.Thread(target=self._sample, daemon=True)
+        self.thread.start()
+
+    def _sample(self):
+        while not self.stopped.wait(0.02):
+            for pid in self.kib:
+                try:
+                    with open("/proc/%d/status" % pid) as f:
+                        hwm = [line for line in f if line.startswith("VmHWM:")]
+                except OSError:
+                    continue
+                if hwm:
+                    self.kib[pid] = max(self.kib[pid], int(hwm[0].split()[1]))
+
+    def total(self):
+        """The sum of the peaks, in KiB."""
+        self.stopped.set()
+        self.thread.join()
+        return sum(self.kib.values())
+
+
+def reap_orphan(pid):
+    """CPU seconds of a recognizer that died with speechline, taken in by the harness; 0 if
+    speechline reaped it itself (its CPU is then in speechline's own figure)."""
+    try:
+        return reap(pid)[1]
+    except ChildProcessError:
+        return 0.0
+
+
 def reap(process):
-    """Waits for a child; returns (exit status, CPU seconds, peak RSS in KiB) from its rusage."""
-    _, status, usage = os.wait4(process.pid, 0)
-    process.returncode = os.waitstatus_to_exitcode(status)
-    return process.returncode, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
+    """Waits for a child (a Popen, or the pid of an orphan taken in); returns (exit status, CPU
+    seconds, peak RSS in KiB) from its rusage."""
+    _, status, usage = os.wait4(getattr(process, "pid", process), 0)
+    code = os.waitstatus_to_exitcode(status)
+    if hasattr(process, "returncode"):
+        process.returncode = code
+    return code, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
 
 
 def samples_of(data):
@@ -489,14 +595,15 @@ def row(measure, value, target="", ok=None, noise=""):
 
 
 def report(runs, clips, args, services, loads, date, commit, pipewire_startup=(),
-           bare_engine=None):
+           bare_engine=None, damaged=()):
     live = [r for r in runs if r.kind == "live"]
     startup = [r for r in runs if r.kind == "startup"]
 
     def by_mic(builder, *more):
         return [line for mic in args.mics for line in builder(on(live, mic), mic, *more)]
 
-    rows = [*startup_rows(live, startup, clips, pipewire_startup), *by_mic(resource_rows),
+    rows = [*startup_rows(live, startup, clips, pipewire_startup),
+            *damaged_model_rows(damaged), *by_mic(resource_rows),
             *[line for mic in args.mics for line in bare_engine_rows(on(startup, mic), mic,
                                                                      bare_engine or {})],
             *by_mic(accuracy_rows, clips, args.runs), *by_mic(latency_rows),
@@ -550,6 +657,19 @@ def startup_rows(live, startup, clips, pipewire):
                                           % live_wer),
                   "no audio lost",
                   heard == len(startup) and (live_wer is None or startup_wer <= live_wer))
+
+
+def damaged_model_rows(damaged):
+    if not damaged:
+        return
+    errors = [error for _, error, _ in damaged]
+    memory = [rss for _, _, rss in damaged]
+    yield row("`recording` → `recognition_failed`, damaged models (%s)"
+              % ", ".join(sorted({name for name, _, _ in damaged})), median_max(errors), "≤ 2 s",
+              max(errors) <= 2.0, spread(errors))
+    yield row("peak RSS of speechline and its recognizer together, damaged models",
+              "max %.0f MiB" % max(memory), "< 1024 MiB", max(memory) < 1024,
+              spread(memory, lambda v: "%.0f MiB" % v))
 
 
 def word_error_rate(runs, clips):

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "events/emit.h"
+#include "platform/linux/speech_recognizer-pocketsphinx.h"
 #include "platform/speech_recognizer.h"
 
 namespace speechline {
@@ -77,7 +78,10 @@ void BM_AppendAudioPCMBuffer(benchmark::State& state) {
   const double rate = static_cast<double>(state.range(0));
   const auto channels = static_cast<uint32_t>(state.range(1));
   const std::vector<float> speech = speechAt(rate, channels);
-  std::shared_ptr<SpeechRecognizer> recognizer = SpeechRecognizer::create("en-US");
+  RecognitionSettings settings;
+  settings.recognizerProgram = SPEECHLINE_RECOGNIZER;
+  std::shared_ptr<SpeechRecognizer> recognizer = makePocketSphinxRecognizer(
+      findModelParts("/usr/share/pocketsphinx/model/en-us"), settings);
   if (speech.size() < size_t{kFrames} * channels || !recognizer || !recognizer->isAvailable()) {
     state.SkipWithError("needs pocketsphinx-en-us and pocketsphinx-testdata");
     return;

@@ -1,22 +1,28 @@
 # The installed documentation. Included from packaging.cmake, which sets speechline_source.
 
-# The manual page carries the project's version and release date. Debian wants it compressed
-# with gzip -9n (no name or time stamp inside).
-configure_file(${speechline_source}/docs/speechline.1.in ${CMAKE_CURRENT_BINARY_DIR}/speechline.1
-  @ONLY)
-find_program(SPEECHLINE_GZIP gzip)
-if(SPEECHLINE_GZIP)
-  set(speechline_manpage ${CMAKE_CURRENT_BINARY_DIR}/speechline.1.gz)
-  add_custom_command(OUTPUT ${speechline_manpage}
-    COMMAND ${SPEECHLINE_GZIP} -9nkf ${CMAKE_CURRENT_BINARY_DIR}/speechline.1
-    DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/speechline.1
-    COMMENT "Compressing the manual page"
-    VERBATIM)
-  add_custom_target(speechline_manpage ALL DEPENDS ${speechline_manpage})
-else()
-  set(speechline_manpage ${CMAKE_CURRENT_BINARY_DIR}/speechline.1)
+# The manual pages carry the project's version and release date. Debian wants them compressed
+# with gzip -9n (no name or time stamp inside). speechline-dictate is for Linux desktops.
+set(speechline_pages speechline)
+if(NOT APPLE)
+  list(APPEND speechline_pages speechline-dictate)
 endif()
-install(FILES ${speechline_manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+find_program(SPEECHLINE_GZIP gzip)
+foreach(page ${speechline_pages})
+  configure_file(${speechline_source}/docs/${page}.1.in ${CMAKE_CURRENT_BINARY_DIR}/${page}.1
+    @ONLY)
+  if(SPEECHLINE_GZIP)
+    set(speechline_manpage ${CMAKE_CURRENT_BINARY_DIR}/${page}.1.gz)
+    add_custom_command(OUTPUT ${speechline_manpage}
+      COMMAND ${SPEECHLINE_GZIP} -9nkf ${CMAKE_CURRENT_BINARY_DIR}/${page}.1
+      DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${page}.1
+      COMMENT "Compressing the manual page ${page}.1"
+      VERBATIM)
+    add_custom_target(${page}_manpage ALL DEPENDS ${speechline_manpage})
+  else()
+    set(speechline_manpage ${CMAKE_CURRENT_BINARY_DIR}/${page}.1)
+  endif()
+  install(FILES ${speechline_manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
 
 # The documentation keeps the repository's layout (README.md beside docs/ and examples/), so its
 # relative links resolve in the installed copy too. The README's links to what is not installed

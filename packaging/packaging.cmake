@@ -11,11 +11,18 @@ include(GNUInstallDirs)
 get_filename_component(speechline_source ${CMAKE_CURRENT_LIST_DIR} DIRECTORY)
 
 install(TARGETS speechline RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(NOT APPLE)
+  # The recognizer process; speechline finds it relative to itself (recognizer_process.h).
+  install(TARGETS speechline-recognizer RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/speechline)
+endif()
 
 # The manual page, the README with docs/ and examples/, the copyright file.
 include(${CMAKE_CURRENT_LIST_DIR}/documentation.cmake)
 
 if(NOT APPLE)
+  # The dictation key for Linux desktops (Python, standard library only).
+  install(PROGRAMS ${speechline_source}/src/dictate/speechline-dictate
+    DESTINATION ${CMAKE_INSTALL_BINDIR})
   # Where users add models for more languages; the binary looks here (see model_locator.h).
   install(DIRECTORY DESTINATION ${CMAKE_INSTALL_DATADIR}/speechline/models)
   install(FILES ${speechline_source}/packaging/models-README RENAME README
@@ -43,8 +50,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 # dpkg-shlibdeps (package dpkg-dev, with file) finds the packages of the linked libraries and
 # their versions; the model that makes --locale en-US work is the one no library implies.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "pocketsphinx-en-us")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
+# speechline-dictate runs on python3, and types through xdotool (X11) or wtype (Wayland).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "pocketsphinx-en-us, python3")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse, xdotool | wtype")
 # CPack puts the summary first and indents these lines itself.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "speechline listens to the default microphone of the PulseAudio (or PipeWire) session, streams
 the audio into the offline CMU PocketSphinx recognizer and writes what it hears to standard

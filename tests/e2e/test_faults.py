@@ -5,14 +5,13 @@ import ctypes
 import glob
 import os
 import pwd
-import shutil
 import signal
 import subprocess
 import sys
 import time
 import unittest
 
-from support import BINARY, PulseDesktop, Run, check_run, within
+from support import BINARY, PulseDesktop, Run, check_run, relocated_tree, within
 
 PR_SET_CHILD_SUBREAPER = 36
 # A parent that starts speechline, reads its first line, gives its pid and waits to be killed.
@@ -24,7 +23,7 @@ signal.pause()
 """
 
 
-# The threads and processes of a run: main, the sound library's loop, model load, recognition.
+# The threads and processes of a run: main, the sound library's loop, recognizer, recognition.
 TASKS = 4
 
 
@@ -92,7 +91,7 @@ class FaultTest(unittest.TestCase):
     def test_each_thread_refused(self):
         # root is exempt from RLIMIT_NPROC: these runs are another user's, on a socket open to all.
         folder, server = self.desktop.open_to_anyone()
-        binary, uid = shutil.copy(BINARY, folder), str(unused_uid())
+        (binary, _), uid = relocated_tree(folder), str(unused_uid())
         for limit in range(1, TASKS + 1):
             with self.subTest(nproc=limit):
                 run = Run(["setpriv", "--reuid", uid, "--regid", uid, "--clear-groups", "prlimit",

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // Creates `entries` under `folder`: a file, a folder when the name ends in '/', a dangling
-// symbolic link when it starts with '@', a FIFO when with '|'.
+// symbolic link when it starts with '@', a FIFO when with '|'; beside each mdef, the other
+// required acoustic-model files that the entries do not make.
 void populate(const fs::path& folder, const std::vector<std::string>& entries) {
+  fs::create_directories(folder);
   for (const std::string& entry : entries) {
     const fs::path special = folder / entry.substr(1);
     if (entry.back() == '/') {
@@ -36,6 +39,13 @@ void populate(const fs::path& folder, const std::vector<std::string>& entries) {
       std::ofstream(folder / entry) << "x";
     }
   }
+  for (const fs::directory_entry& item : fs::recursive_directory_iterator(folder)) {
+    for (const AcousticModelFile& file : kAcousticModelFiles) {
+      const fs::path path = item.path().parent_path() / file.name;
+      const bool made = fs::exists(fs::symlink_status(path));
+      if (item.path().filename() == "mdef" && file.required && !made) std::ofstream(path) << "x";
+    }
+  }
 }
 
 // The phonetic model sorts first, so it must be skipped, not merely come second.
@@ -50,7 +60,7 @@ class ModelLocatorTest : public testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     tree_ = pattern;
     for (const char* folder :
-         {"first/en-us", "first/no-dict", "second/en-us", "second/fr-fr", "fallback"}) {
+         {"first/en-us", "first/fr", "second/en-us", "second/fr-fr", "second/de", "fallback"}) {
       populate(tree_ / folder, kCompleteModel);
     }
   }
@@ -62,27 +72,15 @@ class ModelLocatorTest : public testing::Test {
   fs::path tree_;
 };
 
-TEST(ModelDirectoryNameTest, FoldsCaseAndUnderscoreAndRefusesEverythingElse) {
-  const struct {
-    std::string identifier;
-    const char* name;
-  } cases[] = {
-      {"en-US", "en-us"},
-      {"en_us", "en-us"},
-      {"EN_us", "en-us"},
-      {"x9", "x9"},
-      {"zh-Hans", "zh-hans"},
-      {"", ""},
-      {"../en-us", ""},
-      {"en-us/../en-us", ""},
-      {"/usr", ""},
-      {"en.us", ""},
-      {"en us", ""},
-      {"en-us\n", ""},
-      {"é", ""},
-      {std::string("en\0us", 5), ""},
+TEST(ModelSearchPathTest, PutsTheUsersRootsFirstIgnoresRelativeOnesAndKeepsEachOnce) {
+  const std::map<std::string, std::string> environment = {
+      {"HOME", "/h"}, {"XDG_DATA_HOME", "d"}, {"XDG_DATA_DIRS", ":a:/b/:/x/bin/../share::/b"}};
+  const auto variable = [&](const char* name) {
+    return environment.contains(name) ? environment.at(name).c_str() : nullptr;
   };
-  for (const auto& c : cases) EXPECT_EQ(modelDirectoryName(c.identifier), c.name) << c.identifier;
+  const std::vector<std::string> roots = {"/h/.local/share/speechline/models",
+                                          "/x/share/speechline/models", "/b/speechline/models"};
+  EXPECT_EQ(ModelSearchPath::forEnvironment(variable, "/x/bin", roots[2]).roots, roots);
 }
 
 TEST_F(ModelLocatorTest, FindsTheFirstExistingFolderAndNeverFollowsAPath) {
@@ -93,10 +91,14 @@ TEST_F(ModelLocatorTest, FindsTheFirstExistingFolderAndNeverFollowsAPath) {
       {"en-US", path("first/en-us")},
       {"en_us", path("first/en-us")},
       {"EN-us", path("first/en-us")},
+      // Language and region in every root, then the language alone.
       {"fr-FR", path("second/fr-fr")},
       {"fr_fr", path("second/fr-fr")},
-      {"NO_DICT", path("first/no-dict")},
+      {"fr-Latn-FR-u-ca-gregory", path("second/fr-fr")},
+      {"fr_CA.UTF-8", path("first/fr")},
+      {"de_AT@euro", path("second/de")},
       {"xx-XX", ""},
+      {"fr_FR.UTF-8/../fr", ""},
       {"", ""},
       {"../en-us", ""},
       {"en-us/../en-us", ""},
@@ -115,6 +117,11 @@ TEST_F(ModelLocatorTest, FallsBackToTheEnglishModelForEnglishOnly) {
   EXPECT_EQ(findModelDirectory("en_US", withoutEnglish).value_or(""), path("fallback"));
   EXPECT_FALSE(findModelDirectory("fr-FR", withoutEnglish));
   EXPECT_FALSE(findModelDirectory("fallback", withoutEnglish));
+  // A root's "en" answers for en-GB, but for en-US the fallback's en-us comes first.
+  populate(tree_ / "other/en", kCompleteModel);
+  const ModelSearchPath withEnglish{{path("other")}, path("fallback")};
+  EXPECT_EQ(findModelDirectory("en-GB", withEnglish).value_or(""), path("other/en"));
+  EXPECT_EQ(findModelDirectory("en-US", withEnglish).value_or(""), path("fallback"));
 }
 
 TEST_F(ModelLocatorTest, FindsTheThreePartsOrReportsTheMissingOne) {
@@ -139,6 +146,8 @@ TEST_F(ModelLocatorTest, FindsTheThreePartsOrReportsTheMissingOne) {
       {{"m/mdef", "|m/means", "xx.lm.bin", "xx.dict"}, "", "xx.lm.bin", "xx.dict"},
       {{"m/mdef", "m/means/", "xx.lm.bin", "xx.dict"}, "", "xx.lm.bin", "xx.dict"},
       {{"m/mdef", "@m/sendump", "xx.lm.bin", "xx.dict"}, "", "xx.lm.bin", "xx.dict"},
+      // PocketSphinx opens nothing else there: what an archive leaves is ignored.
+      {{"m/mdef", "m/doc/", "@m/LICENSE", "|m/fifo", "xx.lm", "xx.dic"}, "m", "xx.lm", "xx.dic"},
       {{}, "", "", ""},
   };
   int index = 0;

@@ -51,10 +51,11 @@ TEST(TranscriptTextTest, FormatsWordsAsText) {
 }
 
 TEST(TranscriptTextTest, TellsEnglishLocales) {
-  for (const char* locale : {"en", "EN", "en-US", "en_gb", "En-", "en-Latn-US"}) {
+  for (const char* locale :
+       {"en", "EN", "en-US", "en_gb", "en-Latn-US", "en.UTF-8", "en_AU.UTF-8"}) {
     EXPECT_TRUE(isEnglishLocale(locale)) << locale;
   }
-  for (const char* locale : {"", "e", "eng", "fr-FR", "zh_CN", "enUS", " en", "de-en"}) {
+  for (const char* locale : {"", "e", "eng", "fr-FR", "zh_CN", "enUS", " en", "de-en", "En-"}) {
     EXPECT_FALSE(isEnglishLocale(locale)) << locale;
   }
 }

@@ -90,6 +90,8 @@ class DebianPackageTest(unittest.TestCase):
         depends = dict(re.fullmatch(r"(\S+)\s*(.*)", entry.strip()).groups()
                        for entry in self.field("Depends").split(","))
         self.assertEqual(depends.get("pocketsphinx-en-us"), "")
+        self.assertEqual(depends.get("python3"), "")  # speechline-dictate's
+        self.assertIn("xdotool | wtype", self.field("Recommends").split(", "))
         paths = resolved_libraries(self.binary)
         for soname in needed_libraries(self.binary):
             with self.subTest(soname=soname):
@@ -99,6 +101,8 @@ class DebianPackageTest(unittest.TestCase):
     def test_documentation_keeps_the_repository_layout(self):
         listed = run("dpkg-deb", "-c", self.deb)
         for path in ["./usr/bin/speechline", "./usr/share/man/man1/speechline.1.gz",
+                     "./usr/bin/speechline-dictate", "./usr/share/man/man1/speechline-dictate.1.gz",
+                     "./usr/share/doc/speechline/docs/dictation.md",
                      "./usr/share/speechline/models/", "./usr/share/speechline/models/README",
                      "./usr/share/doc/speechline/README.md",
                      "./usr/share/doc/speechline/docs/protocol.md",
@@ -145,7 +149,7 @@ class DebianPackageTest(unittest.TestCase):
     def test_unpacked_binary_looks_for_models_under_usr_share(self):
         trace = os.path.join(self.work, "trace")
         speechline = Run(["strace", "-f", "-qq", "-e", "trace=%file", "-o", trace, self.binary,
-                          "--locale", "xx-XX"])
+                          "--locale", "xx-XX"], env=dict(os.environ, HOME=self.work))
         self.addCleanup(speechline.kill)
         status = speechline.finish()
         self.assertEqual(speechline.out.data(),
@@ -155,9 +159,12 @@ class DebianPackageTest(unittest.TestCase):
         self.assertEqual(speechline.err.data(), b"")
         with open(trace) as f:
             looked = re.findall(r'"([^"]*/xx-xx)"', f.read())
-        # The unpacked tree's own models first, then the ones compiled in for the package.
+        # The user's models, the unpacked tree's own, then the system's (XDG_DATA_DIRS's
+        # default), where the ones compiled in for the package are too.
         self.assertEqual([path for path in looked if not path.startswith(self.root)],
-                         ["/usr/share/speechline/models/xx-xx"])
+                         [self.work + "/.local/share/speechline/models/xx-xx",
+                          "/usr/local/share/speechline/models/xx-xx",
+                          "/usr/share/speechline/models/xx-xx"])
 
     def test_a_package_of_another_prefix_is_refused(self):
         refused = cpack(os.path.join(self.work, "elsewhere"), "/opt/speechline")

@@ -3,10 +3,14 @@ words are compared."""
 
 import os
 import re
+import shutil
 import subprocess
 import wave
 
 BINARY = os.environ.get("SPEECHLINE", "speechline")
+# The recognizer program a relocated tree gets: one without sanitizers in a sanitized build,
+# so that what a damaged model does to the recognizer's libraries is no sanitizer report.
+RECOGNIZER = os.environ.get("SPEECHLINE_RECOGNIZER", "speechline-recognizer")
 MODEL = "/usr/share/pocketsphinx/model/en-us"
 DATA = "/usr/share/pocketsphinx/test/data"
 LIBRIVOX = os.path.join(DATA, "librivox")
@@ -21,6 +25,37 @@ RAW_FORMAT = ["--raw", "--rate=16000", "--channels=1", "--format=s16le"]
 
 # Bounds that catch a hang, never performance targets.
 TIMEOUT = 60
+
+
+def relocated_tree(root, binary=None, recognizer=None):
+    """An install tree under `root` as a user may unpack one: a copy of the binary in bin/ (it
+    finds what it needs relative to itself), the recognizer in libexec/speechline/, and an
+    en-us model of links to Debian's in share/speechline/models/, the acoustic model's files
+    one by one. Returns (binary, model directory)."""
+    os.makedirs(os.path.join(root, "bin"))
+    copy = os.path.join(root, "bin", "speechline")
+    shutil.copy(binary or BINARY, copy)
+    libexec = os.path.join(root, "libexec", "speechline")
+    os.makedirs(libexec)
+    os.symlink(recognizer or RECOGNIZER, os.path.join(libexec, "speechline-recognizer"))
+    model = os.path.join(root, "share", "speechline", "models", "en-us")
+    os.makedirs(os.path.join(model, "en-us"))
+    for name in ("en-us.lm.bin", "cmudict-en-us.dict"):
+        os.symlink(os.path.join(MODEL, name), os.path.join(model, name))
+    for name in os.listdir(os.path.join(MODEL, "en-us")):
+        os.symlink(os.path.join(MODEL, "en-us", name), os.path.join(model, "en-us", name))
+    return copy, model
+
+
+def recognizer_of(pid):
+    """The pid of the recognizer process speechline `pid` started (from its main thread), or
+    None."""
+    try:
+        with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
+            children = f.read().split()
+    except FileNotFoundError:
+        return None
+    return int(children[0]) if children else None
 
 
 def format_texts(texts):

@@ -64,10 +64,15 @@ class Lines:
 class Run:
     """A child process with both output streams read as they come."""
 
-    def __init__(self, args, env=None, cpu=False):
+    def __init__(self, args, env=None, cpu=False, group=False):
+        """`group`: in a process group of its own, as a shell starts a job."""
+        # speechline finds models through these: no run may find the developer's own.
+        env = {k: v for k, v in (os.environ if env is None else env).items()
+               if k not in ("XDG_DATA_HOME", "XDG_DATA_DIRS")}
         self.started = time.monotonic()
         self.process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, env=env)
+                                        stderr=subprocess.PIPE, env=env,
+                                        process_group=0 if group else None)
         self.out = Lines(self.process.stdout, self.process.pid if cpu else None)
         self.err = Lines(self.process.stderr)
 
@@ -114,8 +119,8 @@ class Run:
 class Speechline(Run):
     """The real binary, with its standard output read as events."""
 
-    def __init__(self, args=("--locale", "en-US"), env=None, binary=None):
-        super().__init__([binary or BINARY, *args], env)
+    def __init__(self, args=("--locale", "en-US"), env=None, binary=None, group=False):
+        super().__init__([binary or BINARY, *args], env, group=group)
 
     def events(self):
         return [json.loads(line) for _, line in self.out.lines]

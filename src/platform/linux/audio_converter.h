@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/audio_buffer.h"
+#include "platform/linux/recognizer_messages.h"
 
 typedef struct soxr* soxr_t;
 
@@ -16,7 +17,7 @@ namespace speechline {
 // thread at a time.
 class AudioConverter {
  public:
-  static constexpr double kOutputRate = 16000;
+  static constexpr double kOutputRate = kRecognizerSampleRate;
 
   AudioConverter() = default;
   ~AudioConverter();

@@ -112,9 +112,12 @@ void AudioQueue::recycle(Node* node) {
   freeTail_ = node;
 }
 
-void AudioQueue::waitForAudio(std::chrono::milliseconds timeout) {
-  pollfd wait{wakeFd_, POLLIN, 0};
-  if (::poll(&wait, 1, static_cast<int>(timeout.count())) > 0) {
+void AudioQueue::waitForAudio(std::chrono::milliseconds timeout, pollfd* also) {
+  pollfd wait[2] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}};
+  if (also) wait[1] = *also;
+  const int ready = ::poll(wait, also ? 2 : 1, static_cast<int>(timeout.count()));
+  if (also) also->revents = wait[1].revents;
+  if (ready > 0 && (wait[0].revents & POLLIN)) {
     uint64_t count;
     [[maybe_unused]] const ssize_t ignored = ::read(wakeFd_, &count, sizeof count);
   }

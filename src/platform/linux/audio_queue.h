@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+struct pollfd;
+
 #include "platform/audio_buffer.h"
 
 namespace speechline {
@@ -67,9 +69,9 @@ class AudioQueue {
   const AudioBlock* front();
   void pop();
 
-  // Waits until wake() or finish() is called or `timeout` has passed. A consumer waiting for
-  // audio uses a short timeout and looks at front() again.
-  void waitForAudio(std::chrono::milliseconds timeout);
+  // Waits until wake() or finish() is called, `also` (if given) is ready, or `timeout` has
+  // passed. A consumer waiting for audio uses a short timeout and looks at front() again.
+  void waitForAudio(std::chrono::milliseconds timeout, pollfd* also = nullptr);
 
   // Ends a waitForAudio() early.
   void wake();

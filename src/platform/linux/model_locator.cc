@@ -1,12 +1,16 @@
 #include "platform/linux/model_locator.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+
+#include "platform/linux/locale_name.h"
 
 namespace speechline {
 namespace {
@@ -55,14 +59,10 @@ std::vector<std::string> sortedEntries(const std::string& directory) {
   return names;
 }
 
-// PocketSphinx opens files of the acoustic model by name, so each must be one it can read.
-bool isAcousticModel(const std::string& directory) {
-  if (!isDirectory(directory) || !isReadableFile(directory + "/mdef")) return false;
-  const std::vector<std::string> names = sortedEntries(directory);
-  return std::all_of(names.begin(), names.end(), [&](const std::string& name) {
-    return isReadableFile(directory + "/" + name);
-  });
-}
+// Every root the XDG Base Directory Specification names must be absolute; others are ignored.
+bool isAbsolute(std::string_view path) { return !path.empty() && path[0] == '/'; }
+
+}  // namespace
 
 std::string executableDirectory() {
   char path[PATH_MAX];
@@ -71,48 +71,82 @@ std::string executableDirectory() {
   return fs::path(std::string(path, static_cast<size_t>(length))).parent_path().string();
 }
 
-}  // namespace
+std::vector<std::string> modelDirectoryNames(std::string_view localeIdentifier) {
+  const std::optional<LocaleName> locale = parseLocaleIdentifier(localeIdentifier);
+  if (!locale) return {};
+  if (locale->region.empty()) return {locale->language};
+  return {locale->language + "-" + locale->region, locale->language};
+}
 
-ModelSearchPath ModelSearchPath::standard() {
-  ModelSearchPath searchPath;
-  const std::string executableDir = executableDirectory();
-  if (!executableDir.empty()) {
-    searchPath.roots.push_back(executableDir + "/../share/speechline/models");
+ModelSearchPath ModelSearchPath::forEnvironment(
+    const std::function<const char*(const char*)>& variable, const std::string& executableDirectory,
+    const std::string& installRoot) {
+  const auto read = [&](const char* name) {
+    const char* value = variable(name);
+    return std::string(value ? value : "");
+  };
+  std::vector<std::string> candidates;
+  std::string dataHome = read("XDG_DATA_HOME");
+  if (!isAbsolute(dataHome) && isAbsolute(read("HOME"))) dataHome = read("HOME") + "/.local/share";
+  if (isAbsolute(dataHome)) candidates.push_back(dataHome + "/speechline/models");
+  if (!executableDirectory.empty()) {
+    candidates.push_back(executableDirectory + "/../share/speechline/models");
   }
-  searchPath.roots.push_back(SPEECHLINE_INSTALL_MODEL_DIR);
+  std::string dataDirs = read("XDG_DATA_DIRS");
+  if (dataDirs.empty()) dataDirs = "/usr/local/share:/usr/share";
+  for (size_t start = 0; start <= dataDirs.size();) {
+    const size_t end = std::min(dataDirs.find(':', start), dataDirs.size());
+    const std::string entry = dataDirs.substr(start, end - start);
+    if (isAbsolute(entry)) candidates.push_back(entry + "/speechline/models");
+    start = end + 1;
+  }
+  candidates.push_back(installRoot);
+
+  ModelSearchPath searchPath;
+  for (const std::string& candidate : candidates) {
+    // The same folder spelt two ways ("/usr/bin/../share", a link) is searched once.
+    std::error_code error;
+    std::string root = fs::weakly_canonical(candidate, error).string();
+    if (error) root = fs::path(candidate).lexically_normal().string();
+    if (std::find(searchPath.roots.begin(), searchPath.roots.end(), root) ==
+        searchPath.roots.end()) {
+      searchPath.roots.push_back(std::move(root));
+    }
+  }
   searchPath.englishFallback = "/usr/share/pocketsphinx/model/en-us";
   return searchPath;
 }
 
-std::string modelDirectoryName(std::string_view localeIdentifier) {
-  std::string name;
-  for (const char c : localeIdentifier) {
-    if (c >= 'A' && c <= 'Z') {
-      name.push_back(static_cast<char>(c - 'A' + 'a'));
-    } else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-') {
-      name.push_back(c);
-    } else if (c == '_') {
-      name.push_back('-');
-    } else {
-      return {};
-    }
-  }
-  return name;
+ModelSearchPath ModelSearchPath::standard() {
+  return forEnvironment(::getenv, executableDirectory(), SPEECHLINE_INSTALL_MODEL_DIR);
 }
 
 std::optional<std::string> findModelDirectory(std::string_view localeIdentifier,
                                               const ModelSearchPath& searchPath) {
-  const std::string name = modelDirectoryName(localeIdentifier);
-  if (name.empty()) return std::nullopt;
-  for (const std::string& root : searchPath.roots) {
-    const std::string candidate = root + "/" + name;
-    if (isDirectory(candidate)) return candidate;
-  }
-  if (name == "en-us" && !searchPath.englishFallback.empty() &&
-      isDirectory(searchPath.englishFallback)) {
-    return searchPath.englishFallback;
+  for (const std::string& name : modelDirectoryNames(localeIdentifier)) {
+    for (const std::string& root : searchPath.roots) {
+      const std::string candidate = root + "/" + name;
+      if (isDirectory(candidate)) return candidate;
+    }
+    if ((name == "en-us" || name == "en") && !searchPath.englishFallback.empty() &&
+        isDirectory(searchPath.englishFallback)) {
+      return searchPath.englishFallback;
+    }
   }
   return std::nullopt;
+}
+
+bool isAcousticModel(const std::string& directory) {
+  if (!isDirectory(directory)) return false;
+  return std::all_of(kAcousticModelFiles.begin(), kAcousticModelFiles.end(),
+                     [&](const AcousticModelFile& file) {
+                       const std::string path = directory + "/" + std::string(file.name);
+                       struct stat info;
+                       if (::lstat(path.c_str(), &info) != 0) {
+                         return errno == ENOENT && !file.required;
+                       }
+                       return isReadableFile(path);
+                     });
 }
 
 ModelParts findModelParts(const std::string& directory) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,31 +21,70 @@ struct ModelParts {
   }
 };
 
+// A file PocketSphinx opens in an acoustic-model folder, by name, when it is there.
+struct AcousticModelFile {
+  std::string_view name;
+  bool required;  // no model loads without it
+};
+
+// Every file PocketSphinx opens in an acoustic-model folder; it opens nothing else there.
+inline constexpr std::array<AcousticModelFile, 10> kAcousticModelFiles = {{
+    {"mdef", true},
+    {"means", true},
+    {"variances", true},
+    {"transition_matrices", true},
+    {"mixture_weights", false},
+    {"sendump", false},
+    {"noisedict", false},
+    {"feature_transform", false},
+    {"feat.params", false},
+    {"senmgau", false},
+}};
+
+// The model folder names for a locale identifier, in the order they are tried: "en-GB" gives
+// "en-gb" then "en"; "en" gives "en". Empty when parseLocaleIdentifier() (locale_name.h) reads
+// nothing.
+std::vector<std::string> modelDirectoryNames(std::string_view localeIdentifier);
+
 // Where model folders are looked for, in order.
 struct ModelSearchPath {
-  // Each root holds one folder per locale, named as modelDirectoryName() names it.
+  // Each root holds one folder per locale, named as modelDirectoryNames() names it.
   std::vector<std::string> roots;
-  // Tried after the roots, for en-us only.
+  // Debian's English model: tried after the roots, for "en-us" and "en" only.
   std::string englishFallback;
 
-  // The relocatable root beside the executable, the compiled-in install root, and Debian's
-  // pocketsphinx-en-us model.
+  // The roots for the environment that `variable` reads (getenv's contract), an executable in
+  // `executableDirectory` (empty: unknown) and the compiled-in `installRoot`, in this order:
+  // $XDG_DATA_HOME/speechline/models (default $HOME/.local/share), the relocatable root beside
+  // the executable, each $XDG_DATA_DIRS entry's speechline/models (default
+  // /usr/local/share:/usr/share), the install root. Relative and empty entries are ignored, as
+  // the XDG Base Directory Specification says, and a root listed twice is kept once. Then
+  // Debian's pocketsphinx-en-us model.
+  static ModelSearchPath forEnvironment(const std::function<const char*(const char*)>& variable,
+                                        const std::string& executableDirectory,
+                                        const std::string& installRoot);
+
+  // The same for this process: its environment, /proc/self/exe and the compiled-in root.
   static ModelSearchPath standard();
 };
 
-// The folder name for a locale identifier: lower case, '_' written as '-' ("en_US" → "en-us").
-// Empty for an identifier that is empty or has a character outside [A-Za-z0-9_-], so that no
-// identifier can name a path of its own.
-std::string modelDirectoryName(std::string_view localeIdentifier);
+// The folder that holds the running executable (through /proc/self/exe), or empty.
+std::string executableDirectory();
 
-// The first folder on `searchPath` that exists for `localeIdentifier`, or nothing.
+// The folder for `localeIdentifier`, or nothing: language and region in every root, then the
+// language alone in every root, each name followed by the English fallback where it answers.
 std::optional<std::string> findModelDirectory(std::string_view localeIdentifier,
                                               const ModelSearchPath& searchPath);
 
+// True when `directory` is an acoustic model PocketSphinx can open without blocking: every file
+// of kAcousticModelFiles that is there (a dangling link counts) is a readable regular file,
+// symbolic links followed, and every required one is there. Anything else in it is ignored.
+bool isAcousticModel(const std::string& directory);
+
 // The parts found in `directory`. Only readable regular files count (symbolic links followed),
-// and an acoustic model only if every file in it is one; nothing else is ever opened, so a
-// FIFO cannot block the search. A language model whose name contains "phone" is a phonetic
-// model and is skipped. Where several files fit, the first by name wins.
+// and an acoustic model only as isAcousticModel() says; nothing else is ever opened, so a FIFO
+// cannot block the search. A language model whose name contains "phone" is a phonetic model
+// and is skipped. Where several files fit, the first by name wins.
 ModelParts findModelParts(const std::string& directory);
 
 }  // namespace speechline

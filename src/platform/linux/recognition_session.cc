@@ -1,7 +1,11 @@
 #include "platform/linux/recognition_session.h"
 
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <optional>
@@ -9,7 +13,8 @@
 #include <vector>
 
 #include "platform/linux/audio_converter.h"
-#include "platform/linux/transcript_decoder.h"
+#include "platform/linux/recognizer_messages.h"
+#include "platform/linux/recognizer_process.h"
 #include "platform/linux/transcript_text.h"
 #include "platform/linux/worker_threads.h"
 #include "platform/main_loop.h"
@@ -60,18 +65,26 @@ std::string describeSeconds(std::chrono::milliseconds duration) {
   return text;
 }
 
-// The session's thread: owns what the thread uses, and lets it go when the thread ends.
+constexpr char kModelNotLoaded[] = "The speech recognition model could not be loaded.";
+// Converted audio held back while the recognizer's socket is full (half a second): the rest
+// waits in the queue, which bounds how far the recognizer may fall behind.
+constexpr size_t kMaxUnsentSamples = 8000;
+
+// The session's thread: owns what the thread uses, the recognizer process included, and lets
+// it go when the thread ends.
 class SessionThread {
  public:
   SessionThread(std::shared_ptr<RecognitionSession::State> state, std::shared_ptr<AudioQueue> audio,
-                std::shared_ptr<DecoderLoad> load, bool reportPartialResults,
-                RecognitionSettings settings)
+                std::shared_ptr<RecognizerProcess> recognizer, std::string startError,
+                bool reportPartialResults, RecognitionSettings settings)
       : state_(std::move(state)),
         audio_(std::move(audio)),
-        load_(std::move(load)),
+        recognizer_(std::move(recognizer)),
+        startError_(std::move(startError)),
         reportPartialResults_(reportPartialResults),
-        settings_(settings),
-        lastArrival_(Clock::now()) {}
+        settings_(std::move(settings)),
+        lastArrival_(Clock::now()),
+        loadDeadline_(lastArrival_ + settings_.loadTimeout) {}
 
   ~SessionThread() {
     // The handler belongs to the main thread: let the last reference go there.
@@ -83,83 +96,117 @@ class SessionThread {
       fail("The recognition request is already in use by another task.");
       return;
     }
-    ps_decoder_t* decoder = waitForDecoder();
-    if (decoder == nullptr) return;
-    decode(decoder);
+    if (!recognizer_) {
+      fail(startError_);
+      return;
+    }
+    while (!stopRequested()) {
+      // Audio that waits while the model loads is decoded once it is ready, not lost to a
+      // stall later on.
+      if (fellBehind() || lostAudio() || !sendAudio() || !receive()) return;
+      if (!ready_ && Clock::now() >= loadDeadline_) {
+        fail(kModelNotLoaded);
+        return;
+      }
+      if (audio_->front() == nullptr && !audio_->finished() && !stall_) noticeStall();
+      pollfd socket{recognizer_->socket(), static_cast<short>(POLLIN | (unsent() ? POLLOUT : 0)),
+                    0};
+      audio_->waitForAudio(untilNextBatch(), &socket);
+    }
   }
 
  private:
   bool stopRequested() const { return state_->stopRequested.load(std::memory_order_acquire); }
 
-  ps_decoder_t* waitForDecoder() {
-    while (!stopRequested()) {
-      switch (load_->wait(kPollInterval)) {
-        case DecoderLoad::State::kReady:
-          if (ps_decoder_t* decoder = load_->take()) return decoder;
-          [[fallthrough]];
-        case DecoderLoad::State::kFailed:
-          fail("The speech recognition model could not be loaded.");
-          return nullptr;
-        case DecoderLoad::State::kLoading:
-          if (fellBehind() || lostAudio()) return nullptr;
-          // Audio that waits is decoded once the model is ready, not lost to a stall later on.
-          if (audio_->front() == nullptr && audioTimedOut()) return nullptr;
-          break;
+  size_t unsent() const { return converted_.size() * sizeof(int16_t) - sentBytes_; }
+
+  // Converts the audio that waits, as far as the socket can take it, and sends it; once the
+  // audio has ended, ends the stream. False when the task is over.
+  bool sendAudio() {
+    // Noted while a backlog is sent too, so that a stall is timed from the last arrival, not
+    // from when the recognizer catches up with it.
+    noteArrivals();
+    std::string error;
+    while (converted_.size() < kMaxUnsentSamples) {
+      const AudioBlock* block = audio_->front();
+      if (block == nullptr) break;
+      nextBatch_ = nextBatchDue(*block);
+      const bool converted = converter_.convert(block->samples.data(), block->frameLength,
+                                                block->format, &converted_, &error);
+      audio_->pop();
+      if (!converted) {
+        fail(error);
+        return false;
       }
     }
-    return nullptr;
+    // Checked before the queue is found empty again, so no audio pushed before endAudio is
+    // left behind.
+    if (!audioEnded_ && (stall_ || (audio_->finished() && audio_->front() == nullptr))) {
+      converter_.flush(&converted_);
+      audioEnded_ = true;
+    }
+    const char* bytes = reinterpret_cast<const char*>(converted_.data());
+    while (unsent() > 0) {
+      const ssize_t sent =
+          ::send(recognizer_->socket(), bytes + sentBytes_, unsent(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (sent < 0 && errno == EINTR) continue;
+      // A recognizer that has gone is found by receive().
+      if (sent <= 0) break;
+      sentBytes_ += static_cast<size_t>(sent);
+    }
+    if (unsent() == 0) {
+      converted_.clear();
+      sentBytes_ = 0;
+      if (audioEnded_ && !streamEnded_) {
+        ::shutdown(recognizer_->socket(), SHUT_WR);
+        streamEnded_ = true;
+      }
+    }
+    return true;
   }
 
-  void decode(ps_decoder_t* decoder) {
-    auto transcript = std::make_shared<TranscriptDecoder>(decoder);
-    if (!transcript->startUtterance()) {
-      failDecoding();
-      return;
-    }
-    AudioConverter converter;
-    std::vector<int16_t> pcm;
-    std::string error;
-    while (!stopRequested()) {
-      if (fellBehind() || lostAudio()) return;
-      // Noted while a backlog is decoded too, so that a stall is timed from the last arrival,
-      // not from when the decoder catches up with it.
-      noteArrivals();
-      if (const AudioBlock* block = audio_->front()) {
-        nextBatch_ = nextBatchDue(*block);
-        pcm.clear();
-        const bool converted = converter.convert(block->samples.data(), block->frameLength,
-                                                 block->format, &pcm, &error);
-        audio_->pop();
-        if (!converted) {
-          fail(error);
-          return;
-        }
-        if (!transcript->process(pcm.data(), pcm.size())) {
-          failDecoding();
-          return;
-        }
-        if (transcript->finalDue()) {
-          deliverFinal(std::move(transcript));
-          return;
-        }
-        reportPartial(resultText(transcript->transcript()));
-        continue;
+  // Handles what the recognizer has said. False when the task is over.
+  bool receive() {
+    char buffer[1 << 16];
+    while (true) {
+      const ssize_t received = ::recv(recognizer_->socket(), buffer, sizeof buffer, MSG_DONTWAIT);
+      if (received < 0 && errno == EINTR) continue;
+      if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+      messages_.clear();
+      const bool wellFormed =
+          received > 0 && reader_.read(buffer, static_cast<size_t>(received), &messages_);
+      for (const RecognizerMessage& message : messages_) {
+        if (!handle(message)) return false;
       }
-      // Checked before the queue is found empty again, so no audio pushed before endAudio is
-      // left behind.
-      if (audio_->finished() && audio_->front() == nullptr) {
-        pcm.clear();
-        converter.flush(&pcm);
-        if (!transcript->process(pcm.data(), pcm.size()) || !transcript->finish()) {
-          failDecoding();
-          return;
-        }
-        deliverFinal(std::move(transcript));
-        return;
+      if (!wellFormed) {
+        // It ended, crashed, or says what no recognizer says.
+        fail(ready_ ? "The speech recognizer stopped unexpectedly." : kModelNotLoaded);
+        return false;
       }
-      if (audioTimedOut()) return;
-      audio_->waitForAudio(untilNextBatch());
     }
+  }
+
+  bool handle(const RecognizerMessage& message) {
+    switch (message.kind) {
+      case RecognizerMessageKind::kReady:
+        ready_ = true;
+        return true;
+      case RecognizerMessageKind::kTranscript:
+        reportPartial(resultText(message.text));
+        return true;
+      case RecognizerMessageKind::kFinal:
+        if (stall_) {
+          reportPartial(resultText(message.text));
+          fail(*stall_);
+        } else {
+          deliver(SpeechRecognitionResult{resultText(message.text), true});
+        }
+        return false;
+      case RecognizerMessageKind::kFailed:
+        fail("PocketSphinx failed to decode the audio.");
+        return false;
+    }
+    return true;
   }
 
   // Until the next batch is due; for audio later than that, a short wait for a batch's length,
@@ -182,12 +229,12 @@ class SessionThread {
     lastArrival_ = now;
   }
 
-  // Fails the task once no audio has arrived for the timeout.
-  bool audioTimedOut() {
+  // Once no audio has arrived for the timeout, ends the audio: the recognizer reports the
+  // words it still has in hand, and then the task fails.
+  void noticeStall() {
     noteArrivals();
-    if (Clock::now() - lastArrival_ < settings_.noAudioTimeout) return false;
-    fail("No audio has arrived for " + describeSeconds(settings_.noAudioTimeout) + " seconds.");
-    return true;
+    if (Clock::now() - lastArrival_ < settings_.noAudioTimeout) return;
+    stall_ = "No audio has arrived for " + describeSeconds(settings_.noAudioTimeout) + " seconds.";
   }
 
   // Fails the task once the queue has had to turn audio away: a transcript with a hole in it
@@ -220,24 +267,13 @@ class SessionThread {
     deliver(SpeechRecognitionResult{text, false});
   }
 
-  // The decoder goes with the final and is freed after its handler: a process that ends on
-  // the final (as speechline does) spends nothing on freeing it.
-  void deliverFinal(std::shared_ptr<TranscriptDecoder> transcript) {
-    SpeechRecognitionResult result{resultText(transcript->transcript()), true};
-    deliver(std::move(result), std::nullopt, std::move(transcript));
-  }
-
-  void failDecoding() { fail("PocketSphinx failed to decode the audio."); }
-
   void fail(const std::string& description) { deliver(std::nullopt, description); }
 
   void deliver(std::optional<SpeechRecognitionResult> result,
-               std::optional<std::string> errorDescription = std::nullopt,
-               std::shared_ptr<TranscriptDecoder> keptUntilHandled = nullptr) {
+               std::optional<std::string> errorDescription = std::nullopt) {
     const bool last = errorDescription || (result && result->isFinal);
     dispatchToMainQueue([state = state_, result = std::move(result),
-                         errorDescription = std::move(errorDescription), last,
-                         keptUntilHandled = std::move(keptUntilHandled)] {
+                         errorDescription = std::move(errorDescription), last] {
       if (state->done) return;
       state->done = last;
       const SpeechRecognitionError error{errorDescription.value_or("")};
@@ -247,12 +283,24 @@ class SessionThread {
 
   std::shared_ptr<RecognitionSession::State> state_;
   const std::shared_ptr<AudioQueue> audio_;
-  const std::shared_ptr<DecoderLoad> load_;
+  const std::shared_ptr<RecognizerProcess> recognizer_;
+  const std::string startError_;
   const bool reportPartialResults_;
   const RecognitionSettings settings_;
+  AudioConverter converter_;
+  std::vector<int16_t> converted_;
+  size_t sentBytes_ = 0;
+  bool audioEnded_ = false;
+  bool streamEnded_ = false;
+  RecognizerMessageReader reader_;
+  std::vector<RecognizerMessage> messages_;
+  bool ready_ = false;
+  // Why the task fails once the recognizer has given its last words.
+  std::optional<std::string> stall_;
   uint64_t arrivalsSeen_ = 0;
   Clock::time_point lastArrival_;
   Clock::time_point lastLook_ = Clock::now();
+  const Clock::time_point loadDeadline_;
   Clock::time_point nextBatch_;
   std::string words_;
   std::string text_;
@@ -262,17 +310,25 @@ class SessionThread {
 }  // namespace
 
 std::shared_ptr<RecognitionSession> RecognitionSession::start(
-    std::shared_ptr<AudioQueue> audio, std::shared_ptr<DecoderLoad> load, bool reportPartialResults,
+    std::shared_ptr<AudioQueue> audio, const ModelParts& parts, bool reportPartialResults,
     RecognitionSettings settings, SpeechRecognitionResultHandler handler) {
   auto state = std::make_shared<State>();
   state->handler = std::move(handler);
+  std::string startError;
+  std::shared_ptr<RecognizerProcess> recognizer;
+  if (audio) {
+    const std::string program =
+        settings.recognizerProgram.empty() ? locateRecognizerProgram() : settings.recognizerProgram;
+    recognizer = RecognizerProcess::start(program, parts, &startError);
+  }
   // Moved into the thread's object, so that the thread's references end with it.
-  const bool started = startWorkerThread(
-      [state, audio, load = std::move(load), reportPartialResults, settings]() mutable {
-        SessionThread(std::move(state), std::move(audio), std::move(load), reportPartialResults,
-                      settings)
-            .run();
-      });
+  const bool started = startWorkerThread([state, audio, recognizer = std::move(recognizer),
+                                          startError = std::move(startError), reportPartialResults,
+                                          settings = std::move(settings)]() mutable {
+    SessionThread(std::move(state), std::move(audio), std::move(recognizer), std::move(startError),
+                  reportPartialResults, std::move(settings))
+        .run();
+  });
   if (!started) {
     dispatchToMainQueue([state] {
       if (state->done) return;

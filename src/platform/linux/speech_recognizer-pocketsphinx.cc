@@ -4,7 +4,6 @@
 
 #include "platform/linux/audio_queue.h"
 #include "platform/linux/captured_audio_buffer.h"
-#include "platform/linux/decoder_load.h"
 #include "platform/linux/recognition_session.h"
 #include "platform/linux/transcript_text.h"
 
@@ -43,7 +42,7 @@ class PocketSphinxRecognizer : public SpeechRecognizer {
  public:
   // The model loads when a task starts, after capture has started: a load running beside the
   // connection to the sound server slows that down (both fault in memory at a high rate), and
-  // the audio of the first milliseconds is kept for the decoder anyway.
+  // the audio of the first milliseconds is kept for the recognizer anyway.
   PocketSphinxRecognizer(ModelParts parts, RecognitionSettings settings)
       : parts_(std::move(parts)), settings_(settings) {}
 
@@ -55,10 +54,10 @@ class PocketSphinxRecognizer : public SpeechRecognizer {
       SpeechRecognitionResultHandler resultHandler) override {
     // Every request in this process comes from SpeechAudioBufferRecognitionRequest::create().
     auto* ours = static_cast<PocketSphinxRequest*>(request.get());
-    // A decoder serves one task.
-    return RecognitionSession::start(
-        ours ? ours->claimAudio() : nullptr, DecoderLoad::start(parts_),
-        ours && ours->reportPartialResults(), settings_, std::move(resultHandler));
+    // A recognizer process serves one task.
+    return RecognitionSession::start(ours ? ours->claimAudio() : nullptr, parts_,
+                                     ours && ours->reportPartialResults(), settings_,
+                                     std::move(resultHandler));
   }
 
  private:

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/linux/recognizer_messages.h"
+
 typedef struct ps_decoder_s ps_decoder_t;
 
 namespace speechline {
@@ -20,7 +22,7 @@ inline constexpr double kFinalSilenceSeconds = 1.5;
 // thread at a time.
 class TranscriptDecoder {
  public:
-  static constexpr int kSampleRate = 16000;
+  static constexpr int kSampleRate = static_cast<int>(kRecognizerSampleRate);
 
   // Takes ownership of a fresh `decoder`.
   explicit TranscriptDecoder(ps_decoder_t* decoder);

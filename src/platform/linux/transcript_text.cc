@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/locale_name.h"
+
 namespace speechline {
 namespace {
 
@@ -179,10 +181,8 @@ std::string formatWord(std::string_view word) {
 }  // namespace
 
 bool isEnglishLocale(std::string_view localeIdentifier) {
-  if (localeIdentifier.size() < 2) return false;
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-  if (lower(localeIdentifier[0]) != 'e' || lower(localeIdentifier[1]) != 'n') return false;
-  return localeIdentifier.size() == 2 || localeIdentifier[2] == '-' || localeIdentifier[2] == '_';
+  const std::optional<LocaleName> locale = parseLocaleIdentifier(localeIdentifier);
+  return locale && locale->language == "en";
 }
 
 std::string formatEnglishTranscript(std::span<const std::string> words) {

@@ -6,7 +6,8 @@
 
 namespace speechline {
 
-// True when `localeIdentifier`, lower-cased with '_' read as '-', is "en" or starts with "en-".
+// True when the language of `localeIdentifier`, as the model lookup reads it
+// (parseLocaleIdentifier in locale_name.h), is English: "en", "en_GB.UTF-8", "en-US-u-ca-x".
 bool isEnglishLocale(std::string_view localeIdentifier);
 
 // Writes the recognizer's words (lower case, as the dictionary spells them) as text:

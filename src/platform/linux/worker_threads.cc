@@ -22,11 +22,7 @@ WorkerCount& workerCount() {
   return *count;
 }
 
-thread_local bool countedAsRunning = false;
-
 void finishWorker() {
-  if (!countedAsRunning) return;
-  countedAsRunning = false;
   WorkerCount& count = workerCount();
   std::lock_guard<std::mutex> lock(count.mutex);
   if (--count.running == 0) count.idle.notify_all();
@@ -43,7 +39,6 @@ bool startWorkerThread(std::function<void()> work) {
   try {
     const SourceSignalsBlocked blocked;
     std::thread([work = std::move(work)]() mutable {
-      countedAsRunning = true;
       {
         std::function<void()> owned = std::move(work);
         owned();
@@ -53,8 +48,7 @@ bool startWorkerThread(std::function<void()> work) {
     return true;
   } catch (const std::system_error&) {
     // Out of threads (RLIMIT_NPROC, memory): the caller reports it.
-    std::lock_guard<std::mutex> lock(count.mutex);
-    if (--count.running == 0) count.idle.notify_all();
+    finishWorker();
     return false;
   }
 }
@@ -64,7 +58,5 @@ bool waitForWorkerThreads(std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(count.mutex);
   return count.idle.wait_for(lock, timeout, [&] { return count.running == 0; });
 }
-
-void leaveWorkerThreads() { finishWorker(); }
 
 }  // namespace speechline

@@ -5,7 +5,7 @@
 
 namespace speechline {
 
-// The recognition service's background threads (model loads, recognition tasks) run detached:
+// The recognition service's background threads (recognition tasks) run detached:
 // nothing waits for them, and the process ends with _exit while they may still run. They are
 // counted so that a test can tell when their work has really stopped.
 
@@ -17,9 +17,5 @@ namespace speechline {
 // Waits until no thread started by startWorkerThread() runs, for at most `timeout`. Returns
 // whether none does.
 bool waitForWorkerThreads(std::chrono::milliseconds timeout);
-
-// Marks the calling worker thread as finished ahead of its return, for a thread that will
-// never return. Call at most once, from a worker thread.
-void leaveWorkerThreads();
 
 }  // namespace speechline

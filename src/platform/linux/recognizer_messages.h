@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace speechline {
+
+// What speechline and its recognizer process say to each other over one stream socket.
+// speechline sends the audio as it comes: 16 kHz mono signed 16-bit samples in the machine's
+// byte order, and shuts its sending side down when the audio ends. The recognizer answers with
+// messages, each a kind byte, the text's length as a 32-bit number in the machine's byte order,
+// then the text.
+enum class RecognizerMessageKind : char {
+  kReady = 'R',       // the model is loaded; no text
+  kTranscript = 'T',  // the recognizer's words so far, when they change
+  kFinal = 'F',       // the last words; the recognizer ends after it
+  kFailed = 'E',      // the decoder refused the audio; no text
+};
+
+struct RecognizerMessage {
+  RecognizerMessageKind kind;
+  std::string text;
+};
+
+// The rate of the audio speechline sends: the one the recognizer's models are made for.
+inline constexpr double kRecognizerSampleRate = 16000;
+
+// Longer texts are taken as a broken stream: hours of dictation stay well below it.
+inline constexpr uint32_t kMaxRecognizerText = 16u << 20;
+
+std::string encodeRecognizerMessage(RecognizerMessageKind kind, std::string_view text = {});
+
+// Cuts a byte stream into messages. Used by one thread.
+class RecognizerMessageReader {
+ public:
+  // Appends received bytes and moves every message they complete into `*messages`. Returns
+  // false, for good, once the stream holds something that is not a message.
+  bool read(const char* data, size_t size, std::vector<RecognizerMessage>* messages);
+
+ private:
+  std::string pending_;
+  bool broken_ = false;
+};
+
+}  // namespace speechline

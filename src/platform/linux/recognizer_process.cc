@@ -1,0 +1,122 @@
+#include "platform/linux/recognizer_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace speechline {
+namespace {
+
+constexpr char kProgramName[] = "speechline-recognizer";
+constexpr int kSendBufferBytes = 32 << 10;
+
+// A sanitized build lets the recognizer write to speechline's standard error, where the tests
+// look for sanitizer reports; a product build gives it none.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kFirstClosedAfterSocket = 3;
+#else
+constexpr int kFirstClosedAfterSocket = 1;
+#endif
+
+void closeFrom(int first, int last) {
+  if (::close_range(static_cast<unsigned>(first), ~0u, 0) == 0) return;
+  for (int descriptor = first; descriptor <= last; ++descriptor) ::close(descriptor);
+}
+
+// In the child between fork and exec: only calls that are safe after a fork of a threaded
+// process.
+[[noreturn]] void becomeRecognizer(int socket, pid_t parent, char* const* argv,
+                                   int lastDescriptor) {
+  if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(127);
+  // A Ctrl-C reaches the terminal's process group; speechline stops the recognizer itself.
+  ::setpgid(0, 0);
+  struct sigaction defaultAction = {};
+  defaultAction.sa_handler = SIG_DFL;
+  for (const int signalNumber : {SIGINT, SIGTERM, SIGPIPE, SIGCHLD}) {
+    ::sigaction(signalNumber, &defaultAction, nullptr);
+  }
+  sigset_t none;
+  ::sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  if (socket == 0) {
+    ::fcntl(0, F_SETFD, 0);
+  } else if (::dup2(socket, 0) != 0) {
+    ::_exit(127);
+  }
+  if (kFirstClosedAfterSocket > 1) ::close(1);
+  closeFrom(kFirstClosedAfterSocket, lastDescriptor);
+  ::execve(argv[0], argv, environ);
+  ::_exit(127);
+}
+
+std::string describeStartFailure(int error) {
+  return std::string("The speech recognizer could not be started (") + std::strerror(error) + ").";
+}
+
+}  // namespace
+
+std::string locateRecognizerProgram() {
+  const std::string directory = executableDirectory();
+  if (!directory.empty()) {
+    for (const std::string& candidate :
+         {directory + "/../libexec/speechline/" + kProgramName, directory + "/" + kProgramName}) {
+      if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+  }
+  return std::string(SPEECHLINE_INSTALL_LIBEXEC_DIR "/") + kProgramName;
+}
+
+std::unique_ptr<RecognizerProcess> RecognizerProcess::start(const std::string& program,
+                                                            const ModelParts& parts,
+                                                            std::string* error) {
+  int sockets[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) {
+    *error = describeStartFailure(errno);
+    return nullptr;
+  }
+  // Everything the child needs is made before the fork.
+  std::vector<std::string> arguments{program, parts.acousticModel, parts.languageModel,
+                                     parts.dictionary};
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  rlimit descriptors{};
+  ::getrlimit(RLIMIT_NOFILE, &descriptors);
+  const int lastDescriptor = static_cast<int>(std::min<rlim_t>(descriptors.rlim_cur, 1 << 16));
+  const pid_t parent = ::getpid();
+
+  const pid_t pid = ::fork();
+  if (pid == 0) becomeRecognizer(sockets[1], parent, argv.data(), lastDescriptor);
+  const int forkError = errno;
+  // Also here, so that it holds from the moment start() returns.
+  if (pid > 0) ::setpgid(pid, pid);
+  ::close(sockets[1]);
+  if (pid < 0) {
+    ::close(sockets[0]);
+    *error = describeStartFailure(forkError);
+    return nullptr;
+  }
+  ::fcntl(sockets[0], F_SETFL, ::fcntl(sockets[0], F_GETFL) | O_NONBLOCK);
+  // About a second of audio in flight: what waits beyond that stays in the audio queue, which
+  // bounds it.
+  const int sendBuffer = kSendBufferBytes;
+  ::setsockopt(sockets[0], SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+  return std::unique_ptr<RecognizerProcess>(new RecognizerProcess(pid, sockets[0]));
+}
+
+RecognizerProcess::~RecognizerProcess() {
+  ::kill(pid_, SIGKILL);
+  while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  ::close(socket_);
+}
+
+}  // namespace speechline
