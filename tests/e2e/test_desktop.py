@@ -19,7 +19,6 @@ UNAVAILABLE = [{"type": "error", "code": "microphone_unavailable",
 SETTLE = 15
 # Generous: a start that fails must not wait for anything first.
 START_BOUND = 5
-# The server holds a record stream's audio by bytes: 11 to 13 s at 48 kHz stereo, under 3 s here.
 WIDE_MICROPHONE = {"rate": 96000, "channels": 8}
 
 

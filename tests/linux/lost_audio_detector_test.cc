@@ -29,8 +29,7 @@ double firstLoss(double speed, double stall, double kept) {
 
 TEST(LostAudioDetectorTest, TellsLossFromDelayAndDrift) {
   const double settle = std::chrono::duration<double>(LostAudioDetector::kSettle).count();
-  // Cards 0.5% slower and faster than the clock, a stop bridged; stops that lose 4 s and 0.3 s,
-  // reported once the backlog has had its time to come.
+  // Drifting cards and a stop bridged lose nothing; stops that lose 4 s and 0.3 s are reported.
   for (const double speed : {0.995, 1.005}) EXPECT_EQ(firstLoss(speed, 8, 8), -1);
   for (const double at : {firstLoss(1, 15, 11), firstLoss(1, 12, 11.7)})
     EXPECT_TRUE(at >= settle && at < settle + 0.1) << at;
