@@ -126,7 +126,7 @@ class FailedStartTest(unittest.TestCase):
                     os.symlink(original, path)
                 self.assertEqual(ending, "recognition failed")
                 self.assertEqual(run.events()[-2]["message"], MODEL_ERROR)
-                print("\n%s: error %.2f s after recording" % (name, run.took), end=" ")
+                print("\n%s: ended %.2f s after its start" % (name, run.took), end=" ")
 
     def test_recording_with_relocated_models(self):
         os.symlink(os.path.join(MODEL, "cmudict-en-us.dict"), self.dictionary)

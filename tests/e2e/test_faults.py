@@ -1,15 +1,17 @@
-"""A parent that goes away while the real binary runs."""
+"""Faults around the real binary: a parent that goes away, a user at the limit of threads."""
 
 import contextlib
 import ctypes
+import glob
 import os
+import pwd
 import signal
 import subprocess
 import sys
 import time
 import unittest
 
-from support import BINARY, PulseDesktop, Run, within
+from support import BINARY, PulseDesktop, Run, check_run, relocated_tree, within
 
 PR_SET_CHILD_SUBREAPER = 36
 # A parent that starts speechline, reads its first line, gives its pid and waits to be killed.
@@ -19,6 +21,20 @@ child.stdout.readline()
 print(child.pid, flush=True)
 signal.pause()
 """
+
+
+# Tasks: main (and ThreadSanitizer's), then the sound library's loop, recognizer, recognition.
+with open(BINARY, "rb") as binary:
+    FIRST = 1 + (b"__tsan_init" in binary.read())
+TASKS = FIRST + 3
+
+
+def unused_uid():
+    taken = {user.pw_uid for user in pwd.getpwall()}
+    for status in glob.glob("/proc/[0-9]*/status"):
+        with contextlib.suppress(OSError), open(status) as f:
+            taken.update(int(line.split()[1]) for line in f if line.startswith("Uid:"))
+    return next(uid for uid in range(43000, 60000) if uid not in taken)
 
 
 def ended(pid):
@@ -33,7 +49,7 @@ def end(pid):
         os.waitpid(pid, 0)
 
 
-class ParentGoneTest(unittest.TestCase):
+class FaultTest(unittest.TestCase):
     def setUp(self):
         self.desktop = PulseDesktop()
         self.addCleanup(self.desktop.close)
@@ -72,6 +88,23 @@ class ParentGoneTest(unittest.TestCase):
         self.assertEqual(os.WTERMSIG(status[0]), signal.SIGPIPE)
         self.assertTrue(within(2, lambda: self.desktop.record_streams() == []),
                         "its record stream is still on the server")
+
+    def test_each_thread_refused(self):
+        # root is exempt from RLIMIT_NPROC: these runs are another user's, on a socket open to all.
+        folder, server = self.desktop.open_to_anyone()
+        (binary, _), uid = relocated_tree(folder), str(unused_uid())
+        for limit in range(1, TASKS + 1):
+            with self.subTest(nproc=limit):
+                run = Run(["setpriv", "--reuid", uid, "--regid", uid, "--clear-groups", "prlimit",
+                           "--nproc=%d" % limit, binary, "--locale", "en-US"],
+                          env=dict(self.desktop.env, PULSE_SERVER=server))
+                self.addCleanup(run.kill)
+                if limit == TASKS:
+                    run.wait_for(lambda line: "recording" in line)
+                    self.desktop.play("goforward")
+                ending = ("failed start" if limit <= FIRST else "final" if limit == TASKS
+                          else "recognition failed")
+                self.assertEqual(check_run(run, run.finish()), ending, run.out.text())
 
 
 if __name__ == "__main__":

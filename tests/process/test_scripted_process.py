@@ -6,6 +6,7 @@ import signal
 import unittest
 
 from support import Scripted, within
+from support.runner import SCRIPTED
 
 EN_US = 'locale "en-US"'
 RECORDING = b'{"type":"state","state":"recording"}\n'
@@ -96,6 +97,16 @@ class FailedStartTest(unittest.TestCase):
                 self.assertNotIn("runMainLoop", result.calls)
                 for call in not_called:
                     self.assertFalse([c for c in result.calls if c.startswith(call)], call)
+
+    def test_output_that_cannot_be_written(self):
+        # Every write to /dev/full fails: the first event ends the run, with no teardown.
+        process = Scripted(EN_US + "\ntapBuffers 3", binary="sh",
+                           args=("-c", 'exec "$0" --locale en-US >/dev/full', SCRIPTED))
+        self.addCleanup(process.kill)
+        self.assertEqual((process.stop(after=TIMEOUT), process.err.data()), (1, b""))
+        self.assertIn("startAndReturnError", process.calls())
+        self.assertFalse({"recognitionTaskWithRequest", "stop", "runMainLoop"}
+                         & set(process.calls()))
 
     def test_engine_failure_leaves_tap_and_skips_teardown(self):
         result = run(EN_US + '\nengineStartError "broken"')
@@ -205,6 +216,11 @@ class SignalTest(unittest.TestCase):
                         loop = result.calls.index("runMainLoop")
                         self.assertEqual(result.calls[loop + 1:], self.TEARDOWN)
 
+    def test_signal_repeated(self):
+        # A handler that ThreadSanitizer deferred and then never ran hung about 1 run in 200.
+        outcomes = collections.Counter(run(EN_US + '\ncancelError "Recognition was cancelled."',
+                                           signal_after="runMainLoop")[:2] for _ in range(1000))
+        self.assertEqual(outcomes, {(RECORDING + STOPPED, 0): 1000})
 
 if __name__ == "__main__":
     unittest.main()

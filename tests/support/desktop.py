@@ -99,6 +99,16 @@ class DesktopLayout:
         for module in reversed(self.microphones.pop(name)):
             self.pactl("unload-module", module)
 
+    def open_to_anyone(self):
+        """A socket that any user may use, in a folder anyone may enter: (folder, PULSE_SERVER)."""
+        folder = os.path.join(self.dir, "anyone")
+        os.mkdir(folder)
+        os.chmod(self.dir, 0o755)
+        self.pactl("load-module", "module-native-protocol-unix", "auth-anonymous=1",
+                   "socket=%s/native" % folder)
+        os.chmod(os.path.join(folder, "native"), 0o777)
+        return folder, "unix:%s/native" % folder
+
     def use(self, source):
         self.make_default("source", source)
 

@@ -5,8 +5,11 @@
 #include <utility>
 
 #include "platform/audio_engine.h"
+#include "platform/linux/captured_audio_buffer.h"
 #include "platform/linux/frame_assembler.h"
+#include "platform/linux/lost_audio_detector.h"
 #include "platform/linux/pulse_connection.h"
+#include "platform/linux/quiet_standard_error.h"
 #include "platform/linux/stream_source_check.h"
 
 namespace speechline {
@@ -24,9 +27,9 @@ class PulseInputNode : public AudioInputNode {
 
   AudioFormat outputFormatForBus(uint32_t bus) override {
     if (bus != 0) return {};
-    connection_.startLoop();
-    PulseConnection::Lock lock(connection_);
     const pa_usec_t deadline = serverDeadline();
+    connection_.startLoop(deadline);
+    PulseConnection::Lock lock(connection_);
     int error = PA_OK;
     if (!connection_.connect(deadline, &error)) return {};
     const std::optional<PulseSourceInfo> source = connection_.routedSource(deadline, &error);
@@ -75,12 +78,13 @@ class PulseEngine : public AudioEngine {
   void setUnexpectedStopHandler(AudioEngineUnexpectedStopHandler) override {}
 
   bool startAndReturnError(std::string* errorDescription) override {
-    connection_.startLoop();
+    const pa_usec_t deadline = serverDeadline();
+    connection_.startLoop(deadline);
     PulseConnection::Lock lock(connection_);
     if (stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY) return true;
     closeStream();
     int error = PA_OK;
-    if (openStream(serverDeadline(), &error)) return true;
+    if (openStream(deadline, &error)) return true;
     closeStream();
     // A server that does not answer in time is not trusted with the next attempt.
     if (error == PA_ERR_TIMEOUT) connection_.disconnect();
@@ -117,6 +121,8 @@ class PulseEngine : public AudioEngine {
     streamFormat_ = {static_cast<double>(sampleSpec.rate), sampleSpec.channels};
     frameBytes_ = pa_frame_size(&sampleSpec);
     bytesRead_ = 0;
+    lossDetector_.restart();
+    audioLost_ = false;
     setCallbacks();
     pa_buffer_attr attributes;
     attributes.maxlength = static_cast<uint32_t>(-1);
@@ -164,6 +170,13 @@ class PulseEngine : public AudioEngine {
           static_cast<PulseEngine*>(engine)->readAvailable(stream);
         },
         this);
+    // A source suspended delivers nothing, and loses nothing of ours.
+    pa_stream_set_suspended_callback(
+        stream_,
+        [](pa_stream*, void* engine) {
+          static_cast<PulseEngine*>(engine)->lossDetector_.restart();
+        },
+        this);
   }
 
   // Under the lock.
@@ -173,6 +186,7 @@ class PulseEngine : public AudioEngine {
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_moved_callback(stream_, nullptr, nullptr);
+    pa_stream_set_suspended_callback(stream_, nullptr, nullptr);
     if (pa_stream_get_state(stream_) == PA_STREAM_READY) pa_stream_disconnect(stream_);
     pa_stream_unref(stream_);
     stream_ = nullptr;
@@ -191,6 +205,7 @@ class PulseEngine : public AudioEngine {
   // more is delivered until the new source is known not to be a monitor.
   void moved(pa_stream* stream) {
     assembler_.clear();
+    lossDetector_.restart();
     sourceCheck_.start(stream, connection_.mainloop());
   }
 
@@ -199,7 +214,7 @@ class PulseEngine : public AudioEngine {
     while (pa_stream_readable_size(stream) > 0) {
       const void* data = nullptr;
       size_t size = 0;
-      if (pa_stream_peek(stream, &data, &size) < 0 || size == 0) return;
+      if (pa_stream_peek(stream, &data, &size) < 0 || size == 0) break;
       if (!sourceCheck_.onMicrophone()) {
         bytesRead_ += static_cast<int64_t>(size);
         pa_stream_drop(stream);
@@ -215,11 +230,16 @@ class PulseEngine : public AudioEngine {
       }
       pa_stream_drop(stream);
     }
+    const int64_t frames = bytesRead_ / static_cast<int64_t>(frameBytes_);
+    if (lossDetector_.update(LostAudioDetector::Clock::now(), frames, streamFormat_.sampleRate)) {
+      audioLost_ = true;
+    }
   }
 
   void deliverBlock() {
     if (const AudioNodeTapBlock& tap = inputNode_.tap()) {
-      const AudioPCMBuffer buffer(assembler_.samples(), assembler_.framesPerBlock(), streamFormat_);
+      const CapturedAudioBuffer buffer(assembler_.samples(), assembler_.framesPerBlock(),
+                                       streamFormat_, audioLost_);
       // The block's place in the stream, counting what was dropped before it.
       const int64_t firstFrame =
           bytesRead_ / static_cast<int64_t>(frameBytes_) - assembler_.framesPerBlock();
@@ -238,10 +258,16 @@ class PulseEngine : public AudioEngine {
   AudioFormat streamFormat_;
   size_t frameBytes_ = 0;
   int64_t bytesRead_ = 0;
+  LostAudioDetector lossDetector_;
+  // Once set, every block after carries it.
+  bool audioLost_ = false;
 };
 
 }  // namespace
 
-std::shared_ptr<AudioEngine> AudioEngine::create() { return std::make_shared<PulseEngine>(); }
+std::shared_ptr<AudioEngine> AudioEngine::create() {
+  [[maybe_unused]] static const bool quiet = (quietStandardError(), true);
+  return std::make_shared<PulseEngine>();
+}
 
 }  // namespace speechline

@@ -34,8 +34,8 @@ struct AudioBlock {
 // cost the audio thread tens of microseconds.
 //
 // push() is called by one producer thread at a time (the audio thread); front(), pop() and
-// waitForAudio() by one consumer thread at a time. finish(), wake(), overflowed() and the
-// counters may be used from any thread.
+// waitForAudio() by one consumer thread at a time. finish(), wake(), overflowed(), the lost
+// audio flag and the counters may be used from any thread.
 class AudioQueue {
  public:
   // Blocks made ready, their memory touched, before the audio thread needs them: while the
@@ -59,6 +59,11 @@ class AudioQueue {
 
   // True for good once push() has refused a buffer for want of room.
   bool overflowed() const { return overflowed_.load(std::memory_order_acquire); }
+
+  // Audio was lost before it reached the queue (the sound server dropped it). Never blocks.
+  void markAudioLost() { audioLost_.store(true, std::memory_order_release); }
+  // True for good once markAudioLost() has been called.
+  bool audioLost() const { return audioLost_.load(std::memory_order_acquire); }
 
   // The oldest block, or null when none waits. Valid until pop().
   const AudioBlock* front();
@@ -110,6 +115,7 @@ class AudioQueue {
   std::atomic<uint64_t> queuedMicroseconds_{0};
   std::atomic<uint64_t> queuedBytes_{0};
   std::atomic<bool> overflowed_{false};
+  std::atomic<bool> audioLost_{false};
   std::atomic<uint64_t> arrivals_{0};
   std::atomic<bool> finished_{false};
   const int wakeFd_;  // an eventfd; -1 if none could be made, and then waits just time out

@@ -1,11 +1,25 @@
 #include "platform/linux/pulse_connection.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
+
+#include "platform/posix/poll_main_loop.h"
 
 namespace speechline {
 namespace {
 
 void signalLoop(pa_threaded_mainloop* mainloop) { pa_threaded_mainloop_signal(mainloop, 0); }
+
+// Set by the first callback that the loop's thread runs. Shared with that callback, which may
+// come after the wait for it has given up.
+struct LoopAnswer {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool running = false;
+};
 
 }  // namespace
 
@@ -31,16 +45,41 @@ PulseConnection::~PulseConnection() {
   pa_threaded_mainloop_free(mainloop_);
 }
 
-void PulseConnection::startLoop() {
+void PulseConnection::startLoop(pa_usec_t deadline) {
   if (mainloop_) return;
   pa_threaded_mainloop* mainloop = pa_threaded_mainloop_new();
   if (!mainloop) return;
   pa_threaded_mainloop_set_name(mainloop, "speechline-pulse");
-  if (pa_threaded_mainloop_start(mainloop) < 0) {
+  int started;
+  {
+    const SourceSignalsBlocked blocked;
+    started = pa_threaded_mainloop_start(mainloop);
+  }
+  if (started < 0) {
     pa_threaded_mainloop_free(mainloop);
     return;
   }
-  mainloop_ = mainloop;
+  // libpulse takes pthread_create()'s error number for success, so a loop may have no thread:
+  // a callback run on it tells, and the wait for it uses no timer of the loop's own.
+  auto answer = std::make_shared<LoopAnswer>();
+  pa_threaded_mainloop_lock(mainloop);
+  pa_threaded_mainloop_once_unlocked(
+      mainloop,
+      [](pa_threaded_mainloop*, void* userdata) {
+        const std::unique_ptr<std::shared_ptr<LoopAnswer>> answer(
+            static_cast<std::shared_ptr<LoopAnswer>*>(userdata));
+        std::lock_guard<std::mutex> lock((*answer)->mutex);
+        (*answer)->running = true;
+        (*answer)->changed.notify_all();
+      },
+      new std::shared_ptr<LoopAnswer>(answer));
+  pa_threaded_mainloop_unlock(mainloop);
+  std::unique_lock<std::mutex> lock(answer->mutex);
+  const pa_usec_t now = pa_rtclock_now();
+  const auto left = std::chrono::microseconds(deadline > now ? deadline - now : 0);
+  // A loop without its thread is left as it is: stopping or freeing it would join a thread
+  // that does not exist. The next call tries a new one.
+  if (answer->changed.wait_for(lock, left, [&] { return answer->running; })) mainloop_ = mainloop;
 }
 
 bool PulseConnection::connect(pa_usec_t deadline, int* error) {

@@ -41,8 +41,10 @@ class PulseConnection {
     pa_threaded_mainloop* const mainloop_;
   };
 
-  // Starts the loop's thread once; connects to nothing.
-  void startLoop();
+  // Starts the loop's thread once, with the main loop's signals blocked, and waits until
+  // `deadline` for it to run; connects to nothing. A loop whose thread does not answer in time
+  // is never used (connect() then fails), and the next call starts another.
+  void startLoop(pa_usec_t deadline);
 
   // Connects unless connected. On failure returns false with a PA_ERR_* code in `*error`.
   bool connect(pa_usec_t deadline, int* error);

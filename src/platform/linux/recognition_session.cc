@@ -45,6 +45,9 @@ constexpr std::chrono::milliseconds kArrivalSlack{4};
 // How often an idle thread looks for audio that is later than that, for a batch's length;
 // after that it waits the poll interval (the audio may have stopped).
 constexpr std::chrono::milliseconds kLateAudioPoll{5};
+// A gap between two looks at the clock that a thread waking at least every poll interval
+// cannot have made itself.
+constexpr std::chrono::seconds kStalled{1};
 
 // When the batch after `block` should be in: a whole number of buffers of its length, near
 // kAudioBatch, after it arrived.
@@ -100,7 +103,7 @@ class SessionThread {
     while (!stopRequested()) {
       // Audio that waits while the model loads is decoded once it is ready, not lost to a
       // stall later on.
-      if (fellBehind() || !sendAudio() || !receive()) return;
+      if (fellBehind() || lostAudio() || !sendAudio() || !receive()) return;
       if (!ready_ && Clock::now() >= loadDeadline_) {
         fail(kModelNotLoaded);
         return;
@@ -215,10 +218,15 @@ class SessionThread {
   }
 
   void noteArrivals() {
+    // Time in which this thread did not run (the process was stopped) is not time without
+    // audio: what the sound server held meanwhile is still to come.
+    const Clock::time_point now = Clock::now();
+    if (now - lastLook_ > kStalled) lastArrival_ += now - lastLook_;
+    lastLook_ = now;
     const uint64_t arrivals = audio_->arrivals();
     if (arrivals == arrivalsSeen_) return;
     arrivalsSeen_ = arrivals;
-    lastArrival_ = Clock::now();
+    lastArrival_ = now;
   }
 
   // Once no audio has arrived for the timeout, ends the audio: the recognizer reports the
@@ -234,6 +242,12 @@ class SessionThread {
   bool fellBehind() {
     if (!audio_->overflowed()) return false;
     fail("Recognition fell too far behind the incoming audio.");
+    return true;
+  }
+
+  bool lostAudio() {
+    if (!audio_->audioLost()) return false;
+    fail("Audio was lost: the sound server dropped recorded audio that was not read in time.");
     return true;
   }
 
@@ -285,6 +299,7 @@ class SessionThread {
   std::optional<std::string> stall_;
   uint64_t arrivalsSeen_ = 0;
   Clock::time_point lastArrival_;
+  Clock::time_point lastLook_ = Clock::now();
   const Clock::time_point loadDeadline_;
   Clock::time_point nextBatch_;
   std::string words_;
@@ -307,13 +322,21 @@ std::shared_ptr<RecognitionSession> RecognitionSession::start(
     recognizer = RecognizerProcess::start(program, parts, &startError);
   }
   // Moved into the thread's object, so that the thread's references end with it.
-  startWorkerThread([state, audio, recognizer = std::move(recognizer),
-                     startError = std::move(startError), reportPartialResults,
-                     settings = std::move(settings)]() mutable {
+  const bool started = startWorkerThread([state, audio, recognizer = std::move(recognizer),
+                                          startError = std::move(startError), reportPartialResults,
+                                          settings = std::move(settings)]() mutable {
     SessionThread(std::move(state), std::move(audio), std::move(recognizer), std::move(startError),
                   reportPartialResults, std::move(settings))
         .run();
   });
+  if (!started) {
+    dispatchToMainQueue([state] {
+      if (state->done) return;
+      state->done = true;
+      const SpeechRecognitionError error{"No thread could be started for recognition."};
+      state->handler(nullptr, &error);
+    });
+  }
   return std::make_shared<RecognitionSession>(std::move(state), std::move(audio));
 }
 

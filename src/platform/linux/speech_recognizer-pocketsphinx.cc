@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/linux/audio_queue.h"
+#include "platform/linux/captured_audio_buffer.h"
 #include "platform/linux/recognition_session.h"
 #include "platform/linux/transcript_text.h"
 
@@ -20,6 +21,8 @@ class PocketSphinxRequest : public SpeechAudioBufferRecognitionRequest {
 
   // One audio thread appends; see AudioQueue.
   void appendAudioPCMBuffer(const AudioPCMBuffer& buffer) override {
+    const auto* captured = dynamic_cast<const CapturedAudioBuffer*>(&buffer);
+    if (captured && captured->audioLost()) audio_->markAudioLost();
     audio_->push(buffer.interleavedSamples(), buffer.frameLength(), buffer.format());
   }
 

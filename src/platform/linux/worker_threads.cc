@@ -2,7 +2,10 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
+
+#include "platform/posix/poll_main_loop.h"
 
 namespace speechline {
 namespace {
@@ -27,19 +30,27 @@ void finishWorker() {
 
 }  // namespace
 
-void startWorkerThread(std::function<void()> work) {
+bool startWorkerThread(std::function<void()> work) {
   WorkerCount& count = workerCount();
   {
     std::lock_guard<std::mutex> lock(count.mutex);
     ++count.running;
   }
-  std::thread([work = std::move(work)]() mutable {
-    {
-      std::function<void()> owned = std::move(work);
-      owned();
-    }
+  try {
+    const SourceSignalsBlocked blocked;
+    std::thread([work = std::move(work)]() mutable {
+      {
+        std::function<void()> owned = std::move(work);
+        owned();
+      }
+      finishWorker();
+    }).detach();
+    return true;
+  } catch (const std::system_error&) {
+    // Out of threads (RLIMIT_NPROC, memory): the caller reports it.
     finishWorker();
-  }).detach();
+    return false;
+  }
 }
 
 bool waitForWorkerThreads(std::chrono::milliseconds timeout) {

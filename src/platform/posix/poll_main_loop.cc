@@ -17,6 +17,7 @@
 #include <string>
 
 #include "platform/main_loop.h"
+#include "platform/standard_output.h"
 
 namespace speechline {
 namespace {
@@ -47,20 +48,12 @@ bool hasReaderThatCanGo(int fd) {
   return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) || ::isatty(fd);
 }
 
-// Ends the process the way its next write to a reader that is gone would have. A parent may
-// have left SIGPIPE ignored or blocked, as service managers do.
-void endAsWriteWould() {
-  ::signal(SIGPIPE, SIG_DFL);
-  sigset_t pipeSignal;
-  sigemptyset(&pipeSignal);
-  sigaddset(&pipeSignal, SIGPIPE);
-  ::pthread_sigmask(SIG_UNBLOCK, &pipeSignal, nullptr);
-  ::raise(SIGPIPE);
-}
-
 // Written by signal handlers, so only lock-free atomics and the pipe's fd are touched there.
 std::array<std::atomic<bool>, kMaxSignal> pendingSignals;
 std::atomic<int> signalPipeWriteEnd{-1};
+// Bit n is set once a source has been made for signal n (every signal SIGINT to SIGSYS fits).
+std::atomic<uint64_t> sourceSignals{0};
+constexpr int kSourceSignalBits = 64;
 
 extern "C" void recordSignal(int signalNumber) {
   const int savedErrno = errno;
@@ -100,6 +93,13 @@ class MainLoopState {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     ::sigaction(signalNumber, &action, nullptr);
+    // Taken only while the loop waits (ppoll unblocks it there): an arrival at any other time
+    // waits in the kernel, so the handler never runs in the middle of other work, where a
+    // runtime that defers handlers (ThreadSanitizer's) could lose it.
+    sigset_t taken;
+    sigemptyset(&taken);
+    sigaddset(&taken, signalNumber);
+    ::pthread_sigmask(SIG_BLOCK, &taken, nullptr);
   }
 
   std::string run() {
@@ -108,15 +108,20 @@ class MainLoopState {
     pollfd fds[3] = {{queueWake_.readEnd, POLLIN, 0},
                      {signalWake_.readEnd, POLLIN, 0},
                      {hasReaderThatCanGo(STDOUT_FILENO) ? STDOUT_FILENO : -1, 0, 0}};
+    sigset_t waiting;
+    ::pthread_sigmask(SIG_BLOCK, nullptr, &waiting);
+    for (int signalNumber = 1; signalNumber < kMaxSignal; ++signalNumber) {
+      if (active_[signalNumber]) sigdelset(&waiting, signalNumber);
+    }
     while (true) {
-      if (::poll(fds, 3, -1) < 0) {
+      if (::ppoll(fds, 3, nullptr, &waiting) < 0) {
         if (errno == EINTR) continue;
         return std::strerror(errno);
       }
       if (fds[0].revents) drain(queueWake_.readEnd);
       if (fds[1].revents) drain(signalWake_.readEnd);
       if (fds[2].revents & (POLLERR | POLLHUP)) endAsWriteWould();
-      // Closed, or (should raise() ever return) already answered: nothing more to watch.
+      // Closed (POLLNVAL): nothing more to watch.
       if (fds[2].revents) fds[2].fd = -1;
       runQueuedWork();
       runSignalHandlers();
@@ -160,6 +165,9 @@ class PollSignalSource : public SignalSource {
  public:
   explicit PollSignalSource(int signalNumber) : signalNumber_(signalNumber) {
     MainLoopState::shared();  // the pipes exist before the handler can run
+    if (signalNumber > 0 && signalNumber < kSourceSignalBits) {
+      sourceSignals |= uint64_t{1} << signalNumber;
+    }
   }
 
   void setEventHandler(std::function<void()> handler) override {
@@ -183,5 +191,19 @@ std::shared_ptr<SignalSource> SignalSource::makeSignalSource(int signalNumber) {
 }
 
 std::string runPollMainLoop() { return MainLoopState::shared().run(); }
+
+SourceSignalsBlocked::SourceSignalsBlocked() {
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  const uint64_t signals = sourceSignals.load();
+  for (int signalNumber = 1; signalNumber < kSourceSignalBits; ++signalNumber) {
+    if (signals & (uint64_t{1} << signalNumber)) sigaddset(&blocked, signalNumber);
+  }
+  ::pthread_sigmask(SIG_BLOCK, &blocked, &previous_);
+}
+
+SourceSignalsBlocked::~SourceSignalsBlocked() {
+  ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
 
 }  // namespace speechline
