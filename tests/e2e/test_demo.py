@@ -26,22 +26,17 @@ def processes_naming(text):
     return found
 
 
-def fresh_machine(folder):
-    """Commands for PATH that make every package missing, with an apt-get that, like the real
-    one, writes its progress to standard output."""
-    for name, body in (("dpkg-query", "exit 1"), ("apt-get", "echo Setting up \"$*\"")):
-        with open(os.path.join(folder, name), "w") as f:
-            f.write("#!/bin/sh\n%s\n" % body)
-        os.chmod(os.path.join(folder, name), 0o755)
-    return folder + os.pathsep + os.environ["PATH"]
-
-
 class DemoTest(unittest.TestCase):
     def test_demo(self):
-        path = os.environ["PATH"]
-        if os.geteuid() == 0:  # the demo installs what is missing, as on a fresh machine
-            path = fresh_machine(tempfile.mkdtemp(prefix="speechline-demo-bin-"))
-            self.addCleanup(shutil.rmtree, path.split(os.pathsep)[0], True)
+        # As root it installs what is missing: here everything, with an apt-get that, like the
+        # real one, writes its progress to standard output.
+        fakes = tempfile.mkdtemp(prefix="speechline-demo-bin-")
+        self.addCleanup(shutil.rmtree, fakes, True)
+        for name, body in (("dpkg-query", "exit 1"), ("apt-get", "echo Setting up")):
+            with open(os.path.join(fakes, name), "w") as f:
+                f.write("#!/bin/sh\n%s\n" % body)
+            os.chmod(f.name, 0o755)
+        path = (fakes + os.pathsep if os.geteuid() == 0 else "") + os.environ["PATH"]
         for interrupted in (False, True):
             with self.subTest(interrupted=interrupted):
                 # Every process the demo starts inherits TMPDIR, and its sound server lives there.
