@@ -59,7 +59,7 @@ std::vector<std::string> sortedEntries(const std::string& directory) {
   return names;
 }
 
-// Every root the XDG Base Directory Specification names must be absolute; others are ignored.
+// The XDG base-directory rules take absolute roots only; others are ignored.
 bool isAbsolute(std::string_view path) { return !path.empty() && path[0] == '/'; }
 
 }  // namespace

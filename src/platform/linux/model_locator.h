@@ -58,7 +58,7 @@ struct ModelSearchPath {
   // $XDG_DATA_HOME/speechline/models (default $HOME/.local/share), the relocatable root beside
   // the executable, each $XDG_DATA_DIRS entry's speechline/models (default
   // /usr/local/share:/usr/share), the install root. Relative and empty entries are ignored, as
-  // the XDG Base Directory Specification says, and a root listed twice is kept once. Then
+  // the XDG base-directory rules have it, and a root listed twice is kept once. Then
   // Debian's pocketsphinx-en-us model.
   static ModelSearchPath forEnvironment(const std::function<const char*(const char*)>& variable,
                                         const std::string& executableDirectory,
