@@ -36,7 +36,12 @@ void closeFrom(int first, int last) {
 [[noreturn]] void becomeRecognizer(int socket, pid_t parent, char* const* argv,
                                    int lastDescriptor) {
   if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(127);
-  // A Ctrl-C reaches the terminal's process group; speechline stops the recognizer itself.
+  // A Ctrl-C reaches the terminal's process group; speechline stops the recognizer itself. One
+  // that came before the group was left (held back by the inherited mask) is dropped first.
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGINT, &ignore, nullptr);
+  ::sigaction(SIGTERM, &ignore, nullptr);
   ::setpgid(0, 0);
   struct sigaction defaultAction = {};
   defaultAction.sa_handler = SIG_DFL;
