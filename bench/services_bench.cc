@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "events/emit.h"
-#include "platform/linux/speech_recognizer-pocketsphinx.h"
+#include "platform/linux/pocketsphinx/speech_recognizer-pocketsphinx.h"
 #include "platform/speech_recognizer.h"
 
 namespace speechline {

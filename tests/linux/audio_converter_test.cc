@@ -1,4 +1,4 @@
-#include "platform/linux/audio_converter.h"
+#include "platform/linux/pocketsphinx/audio_converter.h"
 
 #include <gtest/gtest.h>
 

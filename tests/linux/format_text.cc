@@ -3,7 +3,7 @@
 #include <iostream>
 #include <string>
 
-#include "platform/linux/transcript_text.h"
+#include "platform/linux/pocketsphinx/transcript_text.h"
 
 int main() {
   for (std::string line; std::getline(std::cin, line);) {

@@ -1,4 +1,4 @@
-#include "platform/linux/frame_assembler.h"
+#include "platform/linux/pulse/frame_assembler.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/known_words_dictionary.h"
+#include "platform/linux/pocketsphinx/known_words_dictionary.h"
 
 #include <gtest/gtest.h>
 #include <sphinxbase/ngram_model.h>

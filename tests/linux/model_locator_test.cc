@@ -1,4 +1,4 @@
-#include "platform/linux/model_locator.h"
+#include "platform/linux/pocketsphinx/model_locator.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/worker_threads.h"
+#include "platform/linux/pocketsphinx/worker_threads.h"
 #include "platform/speech_recognizer.h"
 
 namespace speechline {

@@ -2,8 +2,8 @@
 
 #include <cctype>
 
-#include "platform/linux/speech_recognizer-pocketsphinx.h"
-#include "platform/linux/worker_threads.h"
+#include "platform/linux/pocketsphinx/speech_recognizer-pocketsphinx.h"
+#include "platform/linux/pocketsphinx/worker_threads.h"
 #include "recognition_test_support.h"
 
 namespace speechline {

@@ -1,4 +1,4 @@
-#include "platform/linux/transcript_text.h"
+#include "platform/linux/pocketsphinx/transcript_text.h"
 
 #include <gtest/gtest.h>
 

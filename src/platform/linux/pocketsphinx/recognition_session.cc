@@ -1,4 +1,4 @@
-#include "platform/linux/recognition_session.h"
+#include "platform/linux/pocketsphinx/recognition_session.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/audio_converter.h"
-#include "platform/linux/recognizer_messages.h"
-#include "platform/linux/recognizer_process.h"
-#include "platform/linux/transcript_text.h"
-#include "platform/linux/worker_threads.h"
+#include "platform/linux/pocketsphinx/audio_converter.h"
+#include "platform/linux/pocketsphinx/recognizer_messages.h"
+#include "platform/linux/pocketsphinx/recognizer_process.h"
+#include "platform/linux/pocketsphinx/transcript_text.h"
+#include "platform/linux/pocketsphinx/worker_threads.h"
 #include "platform/main_loop.h"
 
 namespace speechline {

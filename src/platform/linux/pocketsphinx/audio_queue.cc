@@ -1,4 +1,4 @@
-#include "platform/linux/audio_queue.h"
+#include "platform/linux/pocketsphinx/audio_queue.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

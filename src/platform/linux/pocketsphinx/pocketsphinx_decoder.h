@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linux/model_locator.h"
+#include "platform/linux/pocketsphinx/model_locator.h"
 
 typedef struct ps_decoder_s ps_decoder_t;
 

@@ -1,11 +1,11 @@
-#include "platform/linux/pocketsphinx_decoder.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
 #include <sphinxbase/ngram_model.h>
 #include <unistd.h>
 
-#include "platform/linux/known_words_dictionary.h"
+#include "platform/linux/pocketsphinx/known_words_dictionary.h"
 
 namespace speechline {
 namespace {

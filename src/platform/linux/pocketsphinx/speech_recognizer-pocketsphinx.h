@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "platform/linux/model_locator.h"
-#include "platform/linux/recognition_session.h"
+#include "platform/linux/pocketsphinx/model_locator.h"
+#include "platform/linux/pocketsphinx/recognition_session.h"
 #include "platform/speech_recognizer.h"
 
 namespace speechline {

@@ -1,4 +1,4 @@
-#include "platform/linux/transcript_decoder.h"
+#include "platform/linux/pocketsphinx/transcript_decoder.h"
 
 #include <pocketsphinx.h>
 

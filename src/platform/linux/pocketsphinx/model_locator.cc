@@ -1,4 +1,4 @@
-#include "platform/linux/model_locator.h"
+#include "platform/linux/pocketsphinx/model_locator.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "platform/linux/locale_name.h"
+#include "platform/linux/pocketsphinx/locale_name.h"
 
 namespace speechline {
 namespace {

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/pocketsphinx_decoder.h"
-#include "platform/linux/recognizer_messages.h"
-#include "platform/linux/transcript_decoder.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
+#include "platform/linux/pocketsphinx/recognizer_messages.h"
+#include "platform/linux/pocketsphinx/transcript_decoder.h"
 
 namespace speechline {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/linux/recognizer_messages.h"
+#include "platform/linux/pocketsphinx/recognizer_messages.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/recognizer_process.h"
+#include "platform/linux/pocketsphinx/recognizer_process.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/linux/audio_queue.h"
-#include "platform/linux/model_locator.h"
+#include "platform/linux/pocketsphinx/audio_queue.h"
+#include "platform/linux/pocketsphinx/model_locator.h"
 #include "platform/speech_recognizer.h"
 
 namespace speechline {

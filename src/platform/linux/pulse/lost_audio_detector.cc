@@ -1,4 +1,4 @@
-#include "platform/linux/lost_audio_detector.h"
+#include "platform/linux/pulse/lost_audio_detector.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/quiet_standard_error.h"
+#include "platform/linux/pulse/quiet_standard_error.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "platform/linux/locale_name.h"
+#include "platform/linux/pocketsphinx/locale_name.h"
 
 #include <algorithm>
 #include <vector>

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/linux/recognizer_messages.h"
+#include "platform/linux/pocketsphinx/recognizer_messages.h"
 
 typedef struct ps_decoder_s ps_decoder_t;
 

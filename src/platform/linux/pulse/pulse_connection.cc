@@ -1,4 +1,4 @@
-#include "platform/linux/pulse_connection.h"
+#include "platform/linux/pulse/pulse_connection.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/audio_buffer.h"
-#include "platform/linux/recognizer_messages.h"
+#include "platform/linux/pocketsphinx/recognizer_messages.h"
 
 typedef struct soxr* soxr_t;
 

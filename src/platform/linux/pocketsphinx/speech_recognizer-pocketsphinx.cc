@@ -1,11 +1,11 @@
-#include "platform/linux/speech_recognizer-pocketsphinx.h"
+#include "platform/linux/pocketsphinx/speech_recognizer-pocketsphinx.h"
 
 #include <utility>
 
-#include "platform/linux/audio_queue.h"
+#include "platform/linux/pocketsphinx/audio_queue.h"
 #include "platform/linux/captured_audio_buffer.h"
-#include "platform/linux/recognition_session.h"
-#include "platform/linux/transcript_text.h"
+#include "platform/linux/pocketsphinx/recognition_session.h"
+#include "platform/linux/pocketsphinx/transcript_text.h"
 
 namespace speechline {
 namespace {

@@ -6,11 +6,11 @@
 
 #include "platform/audio_engine.h"
 #include "platform/linux/captured_audio_buffer.h"
-#include "platform/linux/frame_assembler.h"
-#include "platform/linux/lost_audio_detector.h"
-#include "platform/linux/pulse_connection.h"
-#include "platform/linux/quiet_standard_error.h"
-#include "platform/linux/stream_source_check.h"
+#include "platform/linux/pulse/frame_assembler.h"
+#include "platform/linux/pulse/lost_audio_detector.h"
+#include "platform/linux/pulse/pulse_connection.h"
+#include "platform/linux/pulse/quiet_standard_error.h"
+#include "platform/linux/pulse/stream_source_check.h"
 
 namespace speechline {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/linux/stream_source_check.h"
+#include "platform/linux/pulse/stream_source_check.h"
 
 namespace speechline {
 

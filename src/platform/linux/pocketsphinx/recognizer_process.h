@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/linux/model_locator.h"
+#include "platform/linux/pocketsphinx/model_locator.h"
 
 namespace speechline {
 

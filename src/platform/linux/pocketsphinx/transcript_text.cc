@@ -1,4 +1,4 @@
-#include "platform/linux/transcript_text.h"
+#include "platform/linux/pocketsphinx/transcript_text.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/locale_name.h"
+#include "platform/linux/pocketsphinx/locale_name.h"
 
 namespace speechline {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/linux/worker_threads.h"
+#include "platform/linux/pocketsphinx/worker_threads.h"
 
 #include <condition_variable>
 #include <mutex>
