@@ -7,6 +7,20 @@
 
 #include "platform/audio_buffer.h"
 
+// The platform interfaces (this header, audio_buffer.h, capture_device.h, main_loop.h,
+// speech_recognizer.h) follow Apple's AVFoundation, Speech and Dispatch, which the macOS backend
+// wraps nearly call for call, so that the core drives every backend the same way. PulseAudio and
+// PocketSphinx work otherwise, and on Linux these do nothing:
+// - AudioEngine::prepare(): a record stream needs no preparing; the start opens it.
+// - Bus numbers: a source is one input, bus 0; another bus has no format and takes no tap.
+// - AudioEngine::setUnexpectedStopHandler(): the handler is never called; a lost microphone or
+//   server ends the run through the recognizer's no-audio rule instead.
+// - AudioTime: given to the tap as on macOS; the speech input ignores it.
+// - SpeechRecognizer::requestAuthorization(), CaptureDevice::requestAccessForMediaType(): Linux
+//   asks no per-program consent; both answer yes before they return.
+// - setRequiresOnDeviceRecognition(), supportsOnDeviceRecognition(): recognition never leaves the
+//   device.
+
 namespace speechline {
 
 // Called with each captured buffer and its time, on a thread of the audio service's choosing
@@ -50,7 +64,7 @@ class AudioEngine {
   virtual AudioInputNode& inputNode() = 0;
 
   // Readies the engine to start. Reports nothing itself: the macOS engine keeps a failure here
-  // and startAndReturnError() returns it; the Linux engine has nothing to prepare.
+  // and startAndReturnError() returns it.
   virtual void prepare() = 0;
 
   // Starts capture, and with it the tap's calls. On failure returns false and stores the
@@ -65,8 +79,7 @@ class AudioEngine {
   // away or changed), replacing any earlier one; the engine keeps its own copy. Set it before
   // startAndReturnError(), so that no such stop goes unreported. The handler runs on the main
   // thread through the main queue, never from inside a call to the engine. It may come more
-  // than once, and after stop(): what a stop means is the caller's to decide. An engine whose
-  // service never stops by itself (Linux) never calls it.
+  // than once, and after stop(): what a stop means is the caller's to decide.
   virtual void setUnexpectedStopHandler(AudioEngineUnexpectedStopHandler handler) = 0;
 };
 

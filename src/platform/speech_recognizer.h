@@ -48,7 +48,7 @@ class SpeechAudioBufferRecognitionRequest {
   // Whether the task delivers partial results before its final one.
   virtual void setShouldReportPartialResults(bool shouldReport) = 0;
   // True: the audio must not leave the device. Only for a recognizer whose
-  // supportsOnDeviceRecognition() is true; the Linux service always stays on the device.
+  // supportsOnDeviceRecognition() is true.
   virtual void setRequiresOnDeviceRecognition(bool requiresOnDevice) = 0;
 
   // Called on the audio thread with each captured buffer, possibly before any task exists; the

@@ -8,6 +8,8 @@ void SpeechInput::failStart(const std::string& code, const std::string& message)
   endProcess(1);
 }
 
+// The start steps in their order, one after another: they read best as one run.
+// NOLINTNEXTLINE(readability-function-size)
 void SpeechInput::start() {
   if (requestSpeechAuthorization() != kSpeechAuthorizationAuthorized) {
     failStart("speech_permission_denied", "Speech recognition permission was not granted.");

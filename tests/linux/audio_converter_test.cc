@@ -24,13 +24,12 @@ std::vector<float> sine(double rate, const std::vector<float>& channelGains) {
 std::vector<int16_t> convertAll(const std::vector<float>& samples, AudioFormat format) {
   AudioConverter converter;
   std::vector<int16_t> output;
-  std::string error;
   const size_t frames = samples.size() / format.channelCount;
   for (size_t start = 0; start < frames; start += 1024) {
     const auto length = static_cast<uint32_t>(std::min<size_t>(1024, frames - start));
-    EXPECT_TRUE(converter.convert(samples.data() + start * format.channelCount, length, format,
-                                  &output, &error))
-        << error;
+    const Result<> converted =
+        converter.convert(samples.data() + start * format.channelCount, length, format, &output);
+    EXPECT_TRUE(converted) << converted.failure().description;
   }
   converter.flush(&output);
   return output;
@@ -76,15 +75,15 @@ TEST(AudioConverterTest, GivesTheSameSamplesEveryRun) {
 TEST(AudioConverterTest, FollowsARateChangeAndRefusesNoRate) {
   AudioConverter converter;
   std::vector<int16_t> output;
-  std::string error;
   const std::vector<float> at48 = sine(48000, {0.5f});
   const std::vector<float> at44 = sine(44100, {0.5f});
-  ASSERT_TRUE(converter.convert(at48.data(), 24000, {48000, 1}, &output, &error));
-  ASSERT_TRUE(converter.convert(at44.data(), 22050, {44100, 1}, &output, &error));
+  ASSERT_TRUE(converter.convert(at48.data(), 24000, {48000, 1}, &output));
+  ASSERT_TRUE(converter.convert(at44.data(), 22050, {44100, 1}, &output));
   converter.flush(&output);
   EXPECT_EQ(output.size(), 16000u);
-  EXPECT_FALSE(converter.convert(at48.data(), 1024, {0, 1}, &output, &error));
-  EXPECT_EQ(error, "The audio has no valid sample rate.");
+  const Result<> refused = converter.convert(at48.data(), 1024, {0, 1}, &output);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.failure().description, "The audio has no valid sample rate.");
 }
 
 }  // namespace

@@ -28,14 +28,16 @@ TEST(KnownWordsDictionaryTest, KeepsEveryLineTheModelCanUseAndNoOther) {
       ngram_model_read(nullptr, (folder + "model.arpa").c_str(), NGRAM_ARPA, logMath);
   ASSERT_NE(model, nullptr);
 
-  const int descriptor = extractKnownWords(folder + "model.dict", model);
-  ASSERT_GE(descriptor, 0);
+  Result<int> descriptor = extractKnownWords(folder + "model.dict", model);
+  ASSERT_TRUE(descriptor);
   std::stringstream extract;
-  extract << std::ifstream(descriptorPath(descriptor)).rdbuf();
+  extract << std::ifstream(descriptorPath(*descriptor)).rdbuf();
   EXPECT_EQ(extract.str(), kept);
-  EXPECT_EQ(extractKnownWords(folder + "no-such.dict", model), -1);
+  const Result<int> missing = extractKnownWords(folder + "no-such.dict", model);
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.failure().code, ENOENT);
 
-  ::close(descriptor);
+  ::close(*descriptor);
   ngram_model_free(model);
   logmath_free(logMath);
 }

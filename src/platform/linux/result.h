@@ -27,6 +27,7 @@ class [[nodiscard]] Result {
   explicit operator bool() const { return std::holds_alternative<T>(outcome_); }
   // Only on success.
   T& operator*() { return std::get<T>(outcome_); }
+  const T& operator*() const { return std::get<T>(outcome_); }
   T* operator->() { return &std::get<T>(outcome_); }
   // Only on failure.
   const Failure& failure() const { return std::get<Failure>(outcome_); }

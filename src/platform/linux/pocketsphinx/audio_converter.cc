@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "platform/linux/pocketsphinx/recognizer_messages.h"
+
 namespace speechline {
 namespace {
 
@@ -17,39 +19,11 @@ AudioConverter::~AudioConverter() {
   if (resampler_) soxr_delete(resampler_);
 }
 
-bool AudioConverter::convert(const float* interleavedSamples, uint32_t frameLength,
-                             const AudioFormat& format, std::vector<int16_t>* output,
-                             std::string* error) {
+Result<> AudioConverter::convert(const float* interleavedSamples, uint32_t frameLength,
+                                 const AudioFormat& format, std::vector<int16_t>* output) {
   const uint32_t channels = format.channelCount;
-  if (interleavedSamples == nullptr || frameLength == 0 || channels == 0) return true;
-  if (!(format.sampleRate > 0) || !std::isfinite(format.sampleRate)) {
-    *error = "The audio has no valid sample rate.";
-    return false;
-  }
-
-  if (resampler_ && format.sampleRate != inputRate_) {
-    flush(output);
-    soxr_delete(resampler_);
-    resampler_ = nullptr;
-  }
-  if (!resampler_) {
-    soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_INT16_I);
-    // soxr dithers 16-bit output by default, which makes every run decode differently.
-    io.flags |= SOXR_NO_DITHER;
-    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-    const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
-    soxr_error_t createError = nullptr;
-    resampler_ =
-        soxr_create(format.sampleRate, kOutputRate, 1, &createError, &io, &quality, &runtime);
-    if (createError || !resampler_) {
-      if (resampler_) soxr_delete(resampler_);
-      resampler_ = nullptr;
-      *error = std::string("The audio cannot be resampled: ") + soxr_strerror(createError) + ".";
-      return false;
-    }
-    inputRate_ = format.sampleRate;
-  }
-
+  if (interleavedSamples == nullptr || frameLength == 0 || channels == 0) return Done{};
+  if (Result<> ready = useInputRate(format.sampleRate, output); !ready) return ready;
   mono_.resize(frameLength);
   for (uint32_t frame = 0; frame < frameLength; ++frame) {
     const float* first = interleavedSamples + size_t{frame} * channels;
@@ -58,7 +32,34 @@ bool AudioConverter::convert(const float* interleavedSamples, uint32_t frameLeng
     mono_[frame] = sum / static_cast<float>(channels);
   }
   resample(mono_.data(), frameLength, output);
-  return true;
+  return Done{};
+}
+
+// Sets the resampler up for `sampleRate`, flushing what one for another rate still holds.
+Result<> AudioConverter::useInputRate(double sampleRate, std::vector<int16_t>* output) {
+  if (!(sampleRate > 0) || !std::isfinite(sampleRate)) {
+    return Failure{"The audio has no valid sample rate."};
+  }
+  if (resampler_ && sampleRate == inputRate_) return Done{};
+  if (resampler_) {
+    flush(output);
+    soxr_delete(resampler_);
+    resampler_ = nullptr;
+  }
+  soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_INT16_I);
+  // soxr dithers 16-bit output by default, which makes every run decode differently.
+  io.flags |= SOXR_NO_DITHER;
+  const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+  const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+  soxr_error_t error = nullptr;
+  resampler_ = soxr_create(sampleRate, kRecognizerSampleRate, 1, &error, &io, &quality, &runtime);
+  if (error || !resampler_) {
+    if (resampler_) soxr_delete(resampler_);
+    resampler_ = nullptr;
+    return Failure{std::string("The audio cannot be resampled: ") + soxr_strerror(error) + "."};
+  }
+  inputRate_ = sampleRate;
+  return Done{};
 }
 
 void AudioConverter::flush(std::vector<int16_t>* output) {
@@ -66,7 +67,7 @@ void AudioConverter::flush(std::vector<int16_t>* output) {
 }
 
 void AudioConverter::resample(const float* mono, size_t frames, std::vector<int16_t>* output) {
-  const double ratio = kOutputRate / inputRate_;
+  const double ratio = kRecognizerSampleRate / inputRate_;
   size_t consumed = 0;
   while (true) {
     const size_t room =

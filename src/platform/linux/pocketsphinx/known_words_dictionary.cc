@@ -6,30 +6,42 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 
 namespace speechline {
 namespace {
 
-bool readWhole(const std::string& path, std::string* text) {
+Failure systemFailure(int error) { return {std::strerror(error), error}; }
+
+Result<std::string> readWhole(const std::string& path) {
   FILE* file = std::fopen(path.c_str(), "rbe");
-  if (file == nullptr) return false;
+  if (file == nullptr) return systemFailure(errno);
+  std::string text;
   char chunk[1 << 16];
   size_t count;
-  while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0) text->append(chunk, count);
+  while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, count);
   const bool failed = std::ferror(file) != 0;
   std::fclose(file);
-  return !failed;
+  if (failed) return systemFailure(EIO);
+  return text;
 }
 
-bool writeAll(int descriptor, std::string_view data) {
+// Into a new in-memory file, whose descriptor it returns.
+Result<int> writeToMemory(std::string_view data) {
+  const int descriptor = ::memfd_create("speechline-dictionary", MFD_CLOEXEC);
+  if (descriptor < 0) return systemFailure(errno);
   while (!data.empty()) {
     const ssize_t written = ::write(descriptor, data.data(), data.size());
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
+    if (written <= 0) {
+      const int error = written < 0 ? errno : ENOSPC;
+      ::close(descriptor);
+      return systemFailure(error);
+    }
     data.remove_prefix(static_cast<size_t>(written));
   }
-  return true;
+  return descriptor;
 }
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -56,9 +68,10 @@ bool hasUpperCase(std::string_view word) {
 
 }  // namespace
 
-int extractKnownWords(const std::string& dictionary, ngram_model_t* languageModel) {
-  std::string text;
-  if (!readWhole(dictionary, &text)) return -1;
+Result<int> extractKnownWords(const std::string& dictionary, ngram_model_t* languageModel) {
+  Result<std::string> read = readWhole(dictionary);
+  if (!read) return read.failure();
+  const std::string& text = *read;
   const int32 unknown = ngram_unknown_wid(languageModel);
   std::string kept;
   kept.reserve(text.size());
@@ -76,13 +89,7 @@ int extractKnownWords(const std::string& dictionary, ngram_model_t* languageMode
     }
     if (keep) kept.append(line);
   }
-  const int descriptor = ::memfd_create("speechline-dictionary", MFD_CLOEXEC);
-  if (descriptor < 0) return -1;
-  if (!writeAll(descriptor, kept)) {
-    ::close(descriptor);
-    return -1;
-  }
-  return descriptor;
+  return writeToMemory(kept);
 }
 
 std::string descriptorPath(int descriptor) { return "/proc/self/fd/" + std::to_string(descriptor); }

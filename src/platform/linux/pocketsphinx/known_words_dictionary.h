@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/linux/result.h"
+
 typedef struct ngram_model_s ngram_model_t;
 
 namespace speechline {
@@ -15,9 +17,9 @@ namespace speechline {
 // fold case), and every line that starts with no word. The decoder built from it recognises
 // exactly what it would from the whole dictionary.
 //
-// Returns the file's descriptor, for the caller to close, or -1 when the dictionary cannot be
-// read or the file cannot be made; the caller then uses the whole dictionary. Any thread.
-int extractKnownWords(const std::string& dictionary, ngram_model_t* languageModel);
+// Returns the file's descriptor, for the caller to close; fails when the dictionary cannot be
+// read or the file cannot be made, and the caller then uses the whole dictionary. Any thread.
+Result<int> extractKnownWords(const std::string& dictionary, ngram_model_t* languageModel);
 
 // The path under which the decoder opens the file extractKnownWords() returned.
 std::string descriptorPath(int descriptor);

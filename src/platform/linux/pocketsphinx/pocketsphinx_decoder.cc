@@ -39,10 +39,10 @@ ps_decoder_t* buildDecoder(cmd_ln_t* config, const ModelParts& parts) {
     logmath_free(logMath);
     return nullptr;
   }
-  const int knownWords = extractKnownWords(parts.dictionary, languageModel);
-  if (knownWords >= 0) cmd_ln_set_str_r(config, "-dict", descriptorPath(knownWords).c_str());
+  const Result<int> knownWords = extractKnownWords(parts.dictionary, languageModel);
+  if (knownWords) cmd_ln_set_str_r(config, "-dict", descriptorPath(*knownWords).c_str());
   ps_decoder_t* decoder = ps_init(config);
-  if (knownWords >= 0) ::close(knownWords);
+  if (knownWords) ::close(*knownWords);
   if (decoder != nullptr && (!knowsSomeWord(decoder, languageModel) ||
                              ps_set_lm(decoder, kSearchName, languageModel) < 0 ||
                              ps_set_search(decoder, kSearchName) < 0)) {

@@ -75,12 +75,11 @@ constexpr size_t kMaxUnsentSamples = 8000;
 class SessionThread {
  public:
   SessionThread(std::shared_ptr<RecognitionSession::State> state, std::shared_ptr<AudioQueue> audio,
-                std::shared_ptr<RecognizerProcess> recognizer, std::string startError,
-                bool reportPartialResults, RecognitionSettings settings)
+                Result<std::shared_ptr<RecognizerProcess>> recognizer, bool reportPartialResults,
+                RecognitionSettings settings)
       : state_(std::move(state)),
         audio_(std::move(audio)),
         recognizer_(std::move(recognizer)),
-        startError_(std::move(startError)),
         reportPartialResults_(reportPartialResults),
         settings_(std::move(settings)),
         lastArrival_(Clock::now()),
@@ -92,12 +91,8 @@ class SessionThread {
   }
 
   void run() {
-    if (!audio_) {
-      fail("The recognition request is already in use by another task.");
-      return;
-    }
     if (!recognizer_) {
-      fail(startError_);
+      fail(recognizer_.failure().description);
       return;
     }
     while (!stopRequested()) {
@@ -109,15 +104,15 @@ class SessionThread {
         return;
       }
       if (audio_->front() == nullptr && !audio_->finished() && !stall_) noticeStall();
-      pollfd socket{recognizer_->socket(), static_cast<short>(POLLIN | (unsent() ? POLLOUT : 0)),
-                    0};
-      audio_->waitForAudio(untilNextBatch(), &socket);
+      pollfd answers{socket(), static_cast<short>(POLLIN | (unsent() ? POLLOUT : 0)), 0};
+      audio_->waitForAudio(untilNextBatch(), &answers);
     }
   }
 
  private:
   bool stopRequested() const { return state_->stopRequested.load(std::memory_order_acquire); }
 
+  int socket() { return (*recognizer_)->socket(); }
   size_t unsent() const { return converted_.size() * sizeof(int16_t) - sentBytes_; }
 
   // Converts the audio that waits, as far as the socket can take it, and sends it; once the
@@ -126,18 +121,9 @@ class SessionThread {
     // Noted while a backlog is sent too, so that a stall is timed from the last arrival, not
     // from when the recognizer catches up with it.
     noteArrivals();
-    std::string error;
-    while (converted_.size() < kMaxUnsentSamples) {
-      const AudioBlock* block = audio_->front();
-      if (block == nullptr) break;
-      nextBatch_ = nextBatchDue(*block);
-      const bool converted = converter_.convert(block->samples.data(), block->frameLength,
-                                                block->format, &converted_, &error);
-      audio_->pop();
-      if (!converted) {
-        fail(error);
-        return false;
-      }
+    if (Result<> converted = convertWaitingAudio(); !converted) {
+      fail(converted.failure().description);
+      return false;
     }
     // Checked before the queue is found empty again, so no audio pushed before endAudio is
     // left behind.
@@ -145,31 +131,47 @@ class SessionThread {
       converter_.flush(&converted_);
       audioEnded_ = true;
     }
+    sendConverted();
+    return true;
+  }
+
+  Result<> convertWaitingAudio() {
+    while (converted_.size() < kMaxUnsentSamples) {
+      const AudioBlock* block = audio_->front();
+      if (block == nullptr) break;
+      nextBatch_ = nextBatchDue(*block);
+      Result<> converted =
+          converter_.convert(block->samples.data(), block->frameLength, block->format, &converted_);
+      audio_->pop();
+      if (!converted) return converted;
+    }
+    return Done{};
+  }
+
+  // As much as the socket takes now; once all is sent and the audio has ended, ends the stream.
+  void sendConverted() {
     const char* bytes = reinterpret_cast<const char*>(converted_.data());
     while (unsent() > 0) {
       const ssize_t sent =
-          ::send(recognizer_->socket(), bytes + sentBytes_, unsent(), MSG_NOSIGNAL | MSG_DONTWAIT);
+          ::send(socket(), bytes + sentBytes_, unsent(), MSG_NOSIGNAL | MSG_DONTWAIT);
       if (sent < 0 && errno == EINTR) continue;
       // A recognizer that has gone is found by receive().
-      if (sent <= 0) break;
+      if (sent <= 0) return;
       sentBytes_ += static_cast<size_t>(sent);
     }
-    if (unsent() == 0) {
-      converted_.clear();
-      sentBytes_ = 0;
-      if (audioEnded_ && !streamEnded_) {
-        ::shutdown(recognizer_->socket(), SHUT_WR);
-        streamEnded_ = true;
-      }
+    converted_.clear();
+    sentBytes_ = 0;
+    if (audioEnded_ && !streamEnded_) {
+      ::shutdown(socket(), SHUT_WR);
+      streamEnded_ = true;
     }
-    return true;
   }
 
   // Handles what the recognizer has said. False when the task is over.
   bool receive() {
     char buffer[1 << 16];
     while (true) {
-      const ssize_t received = ::recv(recognizer_->socket(), buffer, sizeof buffer, MSG_DONTWAIT);
+      const ssize_t received = ::recv(socket(), buffer, sizeof buffer, MSG_DONTWAIT);
       if (received < 0 && errno == EINTR) continue;
       if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
       messages_.clear();
@@ -283,8 +285,7 @@ class SessionThread {
 
   std::shared_ptr<RecognitionSession::State> state_;
   const std::shared_ptr<AudioQueue> audio_;
-  const std::shared_ptr<RecognizerProcess> recognizer_;
-  const std::string startError_;
+  Result<std::shared_ptr<RecognizerProcess>> recognizer_;
   const bool reportPartialResults_;
   const RecognitionSettings settings_;
   AudioConverter converter_;
@@ -314,26 +315,23 @@ std::shared_ptr<RecognitionSession> RecognitionSession::start(
     RecognitionSettings settings, SpeechRecognitionResultHandler handler) {
   auto state = std::make_shared<State>();
   state->handler = std::move(handler);
-  std::string startError;
-  std::shared_ptr<RecognizerProcess> recognizer;
-  if (audio) {
-    const std::string program =
-        settings.recognizerProgram.empty() ? locateRecognizerProgram() : settings.recognizerProgram;
-    recognizer = RecognizerProcess::start(program, parts, &startError);
-  }
+  const std::string program =
+      settings.recognizerProgram.empty() ? locateRecognizerProgram() : settings.recognizerProgram;
+  Result<std::shared_ptr<RecognizerProcess>> recognizer =
+      audio ? RecognizerProcess::start(program, parts)
+            : Failure{"The recognition request is already in use by another task."};
   // Moved into the thread's object, so that the thread's references end with it.
-  const bool started = startWorkerThread([state, audio, recognizer = std::move(recognizer),
-                                          startError = std::move(startError), reportPartialResults,
-                                          settings = std::move(settings)]() mutable {
-    SessionThread(std::move(state), std::move(audio), std::move(recognizer), std::move(startError),
-                  reportPartialResults, std::move(settings))
-        .run();
-  });
+  const Result<> started =
+      startWorkerThread([state, audio, recognizer = std::move(recognizer), reportPartialResults,
+                         settings = std::move(settings)]() mutable {
+        SessionThread(std::move(state), std::move(audio), std::move(recognizer),
+                      reportPartialResults, std::move(settings))
+            .run();
+      });
   if (!started) {
-    dispatchToMainQueue([state] {
+    dispatchToMainQueue([state, error = SpeechRecognitionError{started.failure().description}] {
       if (state->done) return;
       state->done = true;
-      const SpeechRecognitionError error{"No thread could be started for recognition."};
       state->handler(nullptr, &error);
     });
   }

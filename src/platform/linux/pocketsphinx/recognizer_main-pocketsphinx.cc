@@ -17,13 +17,12 @@
 #include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
 #include "platform/linux/pocketsphinx/recognizer_messages.h"
 #include "platform/linux/pocketsphinx/transcript_decoder.h"
+#include "platform/linux/result.h"
 
 namespace speechline {
 namespace {
 
 constexpr int kSocket = 0;
-
-[[noreturn]] void end(int status) { ::_exit(status); }
 
 // Debian's US English model needs about 100 MB; a model that asks for far more is damaged.
 constexpr rlim_t kDataLimitBytes = rlim_t{512} << 20;
@@ -41,14 +40,15 @@ constexpr bool kSanitized = false;
 // sphinxbase writes some failures straight to standard error, and a model file opened as
 // descriptor 1 or 2 would be written to: both go to /dev/null. A sanitized build keeps the
 // standard error speechline gives it (speechline's own), so that its reports are seen.
-void muteStandardStreams() {
+Failure systemFailure(int error) { return {std::strerror(error), error}; }
+
+Result<> muteStandardStreams() {
   const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-  if (null < 0) end(1);
-  if (::dup2(null, 1) < 0) end(1);
-  if (!kSanitized || ::fcntl(2, F_GETFD) < 0) {
-    if (::dup2(null, 2) < 0) end(1);
-  }
+  if (null < 0) return systemFailure(errno);
+  const bool keepError = kSanitized && ::fcntl(2, F_GETFD) >= 0;
+  if (::dup2(null, 1) < 0 || (!keepError && ::dup2(null, 2) < 0)) return systemFailure(errno);
   if (null > 2) ::close(null);
+  return Done{};
 }
 
 void lowerSoftLimit(int resource, rlim_t value) {
@@ -60,35 +60,37 @@ void lowerSoftLimit(int resource, rlim_t value) {
   ::setrlimit(resource, &limit);
 }
 
-void send(RecognizerMessageKind kind, std::string_view text = {}) {
+// Fails once speechline has gone.
+Result<> send(RecognizerMessageKind kind, std::string_view text = {}) {
   const std::string message = encodeRecognizerMessage(kind, text);
   std::string_view rest = message;
   while (!rest.empty()) {
     const ssize_t sent = ::send(kSocket, rest.data(), rest.size(), MSG_NOSIGNAL);
     if (sent < 0 && errno == EINTR) continue;
-    // speechline has gone: nobody wants the rest.
-    if (sent <= 0) end(1);
+    if (sent <= 0) return systemFailure(sent < 0 ? errno : EPIPE);
     rest.remove_prefix(static_cast<size_t>(sent));
   }
+  return Done{};
 }
 
-// Reads audio and decodes it until the final; never returns.
-[[noreturn]] void recognize(TranscriptDecoder* transcript) {
+// Sends the last message, the final or kFailed, and gives the exit status.
+int conclude(RecognizerMessageKind kind, std::string_view text = {}) {
+  return send(kind, text) && kind == RecognizerMessageKind::kFinal ? 0 : 1;
+}
+
+// Reads audio and decodes it until the final; gives the exit status.
+int recognize(TranscriptDecoder* transcript) {
   std::string reported;
   std::vector<char> bytes;
   char chunk[1 << 16];
   while (true) {
     const ssize_t received = ::read(kSocket, chunk, sizeof chunk);
     if (received < 0 && errno == EINTR) continue;
-    if (received < 0) end(1);
+    if (received < 0) return 1;
+    // The audio has ended; an odd byte left over is half a sample and is dropped.
     if (received == 0) {
-      // The audio has ended; an odd byte left over is half a sample and is dropped.
-      if (!transcript->finish()) {
-        send(RecognizerMessageKind::kFailed);
-        end(1);
-      }
-      send(RecognizerMessageKind::kFinal, transcript->transcript());
-      end(0);
+      if (!transcript->finish()) return conclude(RecognizerMessageKind::kFailed);
+      return conclude(RecognizerMessageKind::kFinal, transcript->transcript());
     }
     bytes.insert(bytes.end(), chunk, chunk + received);
     const size_t samples = bytes.size() / sizeof(int16_t);
@@ -97,28 +99,23 @@ void send(RecognizerMessageKind kind, std::string_view text = {}) {
     bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(samples * 2));
     for (size_t offset = 0; offset < samples; offset += kPieceSamples) {
       if (!transcript->process(audio.data() + offset, std::min(kPieceSamples, samples - offset))) {
-        send(RecognizerMessageKind::kFailed);
-        end(1);
+        return conclude(RecognizerMessageKind::kFailed);
       }
       if (transcript->finalDue()) {
-        send(RecognizerMessageKind::kFinal, transcript->transcript());
-        end(0);
+        return conclude(RecognizerMessageKind::kFinal, transcript->transcript());
       }
     }
     if (transcript->transcript() != reported) {
       reported = transcript->transcript();
-      send(RecognizerMessageKind::kTranscript, reported);
+      if (!send(RecognizerMessageKind::kTranscript, reported)) return 1;
     }
   }
 }
 
-}  // namespace
-}  // namespace speechline
-
-int main(int argc, char** argv) {
-  using namespace speechline;
-  muteStandardStreams();
-  if (argc != 4) end(2);
+// Loads the model, says it is ready, and recognizes; gives the exit status.
+int run(int argc, char** argv) {
+  if (!muteStandardStreams()) return 1;
+  if (argc != 4) return 2;
   rlimit cpu;
   const bool knowCpuLimit = ::getrlimit(RLIMIT_CPU, &cpu) == 0;
   // A sanitizer reserves terabytes of address space that RLIMIT_DATA would count.
@@ -127,10 +124,17 @@ int main(int argc, char** argv) {
   silencePocketSphinx();
 
   ps_decoder_t* decoder = buildPocketSphinxDecoder({argv[1], argv[2], argv[3]});
-  if (decoder == nullptr) end(3);
+  if (decoder == nullptr) return 3;
   if (knowCpuLimit) ::setrlimit(RLIMIT_CPU, &cpu);
-  TranscriptDecoder transcript(decoder);
-  if (!transcript.startUtterance()) end(3);
-  send(RecognizerMessageKind::kReady);
-  recognize(&transcript);
+  // Never freed: the process ends as soon as recognition does, without tearing the model down.
+  auto* transcript = new TranscriptDecoder(decoder);
+  if (!transcript->startUtterance()) return 3;
+  if (!send(RecognizerMessageKind::kReady)) return 1;
+  return recognize(transcript);
 }
+
+}  // namespace
+}  // namespace speechline
+
+// Ends with _exit: nothing the libraries registered to run at exit is worth its time.
+int main(int argc, char** argv) { ::_exit(speechline::run(argc, argv)); }

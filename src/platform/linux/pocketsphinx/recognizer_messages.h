@@ -26,7 +26,7 @@ struct RecognizerMessage {
 };
 
 // The rate of the audio speechline sends: the one the recognizer's models are made for.
-inline constexpr double kRecognizerSampleRate = 16000;
+inline constexpr int kRecognizerSampleRate = 16000;
 
 // Longer texts are taken as a broken stream: hours of dictation stay well below it.
 inline constexpr uint32_t kMaxRecognizerText = 16u << 20;

@@ -62,8 +62,9 @@ void closeFrom(int first, int last) {
   ::_exit(127);
 }
 
-std::string describeStartFailure(int error) {
-  return std::string("The speech recognizer could not be started (") + std::strerror(error) + ").";
+Failure startFailure(int error) {
+  return {std::string("The speech recognizer could not be started (") + std::strerror(error) + ").",
+          error};
 }
 
 }  // namespace
@@ -79,13 +80,11 @@ std::string locateRecognizerProgram() {
   return std::string(SPEECHLINE_INSTALL_LIBEXEC_DIR "/") + kProgramName;
 }
 
-std::unique_ptr<RecognizerProcess> RecognizerProcess::start(const std::string& program,
-                                                            const ModelParts& parts,
-                                                            std::string* error) {
+Result<std::shared_ptr<RecognizerProcess>> RecognizerProcess::start(const std::string& program,
+                                                                    const ModelParts& parts) {
   int sockets[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) {
-    *error = describeStartFailure(errno);
-    return nullptr;
+    return startFailure(errno);
   }
   // Everything the child needs is made before the fork.
   std::vector<std::string> arguments{program, parts.acousticModel, parts.languageModel,
@@ -106,15 +105,14 @@ std::unique_ptr<RecognizerProcess> RecognizerProcess::start(const std::string& p
   ::close(sockets[1]);
   if (pid < 0) {
     ::close(sockets[0]);
-    *error = describeStartFailure(forkError);
-    return nullptr;
+    return startFailure(forkError);
   }
   ::fcntl(sockets[0], F_SETFL, ::fcntl(sockets[0], F_GETFL) | O_NONBLOCK);
   // About a second of audio in flight: what waits beyond that stays in the audio queue, which
   // bounds it.
   const int sendBuffer = kSendBufferBytes;
   ::setsockopt(sockets[0], SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
-  return std::unique_ptr<RecognizerProcess>(new RecognizerProcess(pid, sockets[0]));
+  return std::shared_ptr<RecognizerProcess>(new RecognizerProcess(pid, sockets[0]));
 }
 
 RecognizerProcess::~RecognizerProcess() {

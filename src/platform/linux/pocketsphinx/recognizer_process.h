@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/linux/pocketsphinx/model_locator.h"
+#include "platform/linux/result.h"
 
 namespace speechline {
 
@@ -20,11 +21,10 @@ std::string locateRecognizerProgram();
 // thread, which lives as long as speechline.
 class RecognizerProcess {
  public:
-  // Starts `program` for `parts`. Null, with the reason in `*error`, when it cannot be started
-  // (a process limit reached, say); a program that cannot be executed ends at once instead, as
-  // a crashed one does.
-  static std::unique_ptr<RecognizerProcess> start(const std::string& program,
-                                                  const ModelParts& parts, std::string* error);
+  // Starts `program` for `parts`. Fails when it cannot be started (a process limit reached,
+  // say); a program that cannot be executed ends at once instead, as a crashed one does.
+  static Result<std::shared_ptr<RecognizerProcess>> start(const std::string& program,
+                                                          const ModelParts& parts);
 
   // Kills the process and waits for it.
   ~RecognizerProcess();

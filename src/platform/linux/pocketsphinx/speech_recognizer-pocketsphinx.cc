@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "platform/linux/pocketsphinx/audio_queue.h"
 #include "platform/linux/captured_audio_buffer.h"
+#include "platform/linux/pocketsphinx/audio_queue.h"
 #include "platform/linux/pocketsphinx/recognition_session.h"
 #include "platform/linux/pocketsphinx/transcript_text.h"
 

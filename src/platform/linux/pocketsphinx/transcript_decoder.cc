@@ -23,7 +23,7 @@ TranscriptDecoder::TranscriptDecoder(ps_decoder_t* decoder) : decoder_(decoder) 
   cmd_ln_t* config = ps_get_config(decoder_);
   const long frameRate = cmd_ln_int_r(config, "-frate");
   const long hangoverFrames = cmd_ln_int_r(config, "-vad_postspeech");
-  if (frameRate > 0) hangoverSamples_ = hangoverFrames * kSampleRate / frameRate;
+  if (frameRate > 0) hangoverSamples_ = hangoverFrames * kRecognizerSampleRate / frameRate;
 }
 
 TranscriptDecoder::~TranscriptDecoder() { ps_free(decoder_); }
@@ -66,7 +66,7 @@ bool TranscriptDecoder::finish() {
 bool TranscriptDecoder::finalDue() const {
   return !transcript_.empty() && !inSpeech_ && lastSpeechEnd_ &&
          samplesDecoded_ - *lastSpeechEnd_ >=
-             static_cast<int64_t>(kFinalSilenceSeconds * kSampleRate);
+             static_cast<int64_t>(kFinalSilenceSeconds * kRecognizerSampleRate);
 }
 
 bool TranscriptDecoder::closeUtterance() {

@@ -16,14 +16,12 @@ namespace speechline {
 // the utterance's last pass is done well before then.
 inline constexpr double kFinalSilenceSeconds = 1.5;
 
-// Decodes one stream of 16 kHz mono audio into one running transcript: the utterances the
-// voice-activity detector has closed, joined by single spaces, then the hypothesis of the one
-// in progress. Times are audio times (samples decoded), not wall-clock times. Used by one
-// thread at a time.
+// Decodes one stream of mono audio at kRecognizerSampleRate into one running transcript: the
+// utterances the voice-activity detector has closed, joined by single spaces, then the hypothesis
+// of the one in progress. Times are audio times (samples decoded), not wall-clock times. Used by
+// one thread at a time.
 class TranscriptDecoder {
  public:
-  static constexpr int kSampleRate = static_cast<int>(kRecognizerSampleRate);
-
   // Takes ownership of a fresh `decoder`.
   explicit TranscriptDecoder(ps_decoder_t* decoder);
   ~TranscriptDecoder();

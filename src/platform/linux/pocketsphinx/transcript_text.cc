@@ -94,60 +94,68 @@ class NumberReader {
  public:
   explicit NumberReader(std::span<const NumberWord> run) : run_(run) {}
 
+  // The run as groups below a thousand, each but the last followed by a smaller scale than
+  // the one before ("two million three hundred thousand and five").
   std::optional<int64_t> read() {
-    // Only the last word may be an ordinal.
-    for (size_t i = 0; i + 1 < run_.size(); ++i) {
-      if (run_[i].suffix) return std::nullopt;
-    }
+    if (!onlyLastIsOrdinal()) return std::nullopt;
     int64_t total = 0;
     int64_t lastScale = 0;
     while (true) {
-      std::optional<int64_t> group;
-      bool leadingHundreds = false;
-      if (at(Kind::kA)) {
-        if (next_ != 0) return std::nullopt;
-        ++next_;
-        group = 1;
-      } else {
-        group = small();
-        if (!group) return std::nullopt;
-      }
-      if (at(Kind::kHundred)) {
-        // "eleven hundred" stands only for the whole number, never a part of a larger one.
-        leadingHundreds = *group >= 10;
-        if (leadingHundreds && total) return std::nullopt;
-        ++next_;
-        *group *= 100;
-        const bool joined = at(Kind::kAnd);
-        if (joined) ++next_;
-        if (const std::optional<int64_t> rest = small()) {
-          *group += *rest;
-        } else if (joined) {
-          return std::nullopt;
-        }
-      }
+      const std::optional<Group> group = readGroup(total != 0);
+      if (!group) return std::nullopt;
       if (!at(Kind::kThousand) && !at(Kind::kMillion)) {
-        if (done()) return total + *group;
-        return std::nullopt;
+        return done() ? std::optional(total + group->value) : std::nullopt;
       }
       const int64_t scale = run_[next_++].value;
-      if (leadingHundreds || (lastScale && scale >= lastScale)) return std::nullopt;
-      total += *group * scale;
+      if (group->leadingHundreds || (lastScale && scale >= lastScale)) return std::nullopt;
+      total += group->value * scale;
       lastScale = scale;
       if (done()) return total;
       // After thousand or million, "and" comes only before the last part below a hundred.
       if (at(Kind::kAnd)) {
         ++next_;
         const std::optional<int64_t> rest = small();
-        if (!rest || !done()) return std::nullopt;
-        return total + *rest;
+        return rest && done() ? std::optional(total + *rest) : std::nullopt;
       }
     }
   }
 
  private:
+  struct Group {
+    int64_t value;
+    // A number of hundreds of ten or more ("eleven hundred").
+    bool leadingHundreds;
+  };
+
   bool at(Kind kind) const { return next_ < run_.size() && run_[next_].kind == kind; }
   bool done() const { return next_ == run_.size(); }
+
+  bool onlyLastIsOrdinal() const {
+    for (size_t i = 0; i + 1 < run_.size(); ++i) {
+      if (run_[i].suffix) return false;
+    }
+    return true;
+  }
+
+  // One group: "a" (as the first word only) or 1 to 99, then maybe "hundred", "and" and 1 to 99.
+  std::optional<Group> readGroup(bool afterScale) {
+    std::optional<int64_t> value = small();
+    if (!value && at(Kind::kA) && next_ == 0) {
+      ++next_;
+      value = 1;
+    }
+    if (!value) return std::nullopt;
+    if (!at(Kind::kHundred)) return Group{*value, false};
+    // "eleven hundred" stands only for the whole number, never a part of a larger one.
+    const bool leadingHundreds = *value >= 10;
+    if (leadingHundreds && afterScale) return std::nullopt;
+    ++next_;
+    const bool joined = at(Kind::kAnd);
+    if (joined) ++next_;
+    const std::optional<int64_t> rest = small();
+    if (joined && !rest) return std::nullopt;
+    return Group{*value * 100 + rest.value_or(0), leadingHundreds};
+  }
 
   // 1 to 99: a unit, a teen, a tens word, or a tens word and a unit.
   std::optional<int64_t> small() {

@@ -30,7 +30,7 @@ void finishWorker() {
 
 }  // namespace
 
-bool startWorkerThread(std::function<void()> work) {
+Result<> startWorkerThread(std::function<void()> work) {
   WorkerCount& count = workerCount();
   {
     std::lock_guard<std::mutex> lock(count.mutex);
@@ -45,11 +45,11 @@ bool startWorkerThread(std::function<void()> work) {
       }
       finishWorker();
     }).detach();
-    return true;
-  } catch (const std::system_error&) {
-    // Out of threads (RLIMIT_NPROC, memory): the caller reports it.
+    return Done{};
+  } catch (const std::system_error& error) {
+    // Out of threads (RLIMIT_NPROC, memory).
     finishWorker();
-    return false;
+    return Failure{"No thread could be started for recognition.", error.code().value()};
   }
 }
 

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <functional>
 
+#include "platform/linux/result.h"
+
 namespace speechline {
 
 // The recognition service's background threads (recognition tasks) run detached:
@@ -11,8 +13,8 @@ namespace speechline {
 
 // Runs `work` on a new detached thread, which leaves the main loop's signals to the main
 // thread. Everything `work` holds is released before the thread stops counting as running.
-// Returns false, with `work` released and never run, when no thread could be made.
-[[nodiscard]] bool startWorkerThread(std::function<void()> work);
+// Fails, with `work` released and never run, when no thread could be made.
+Result<> startWorkerThread(std::function<void()> work);
 
 // Waits until no thread started by startWorkerThread() runs, for at most `timeout`. Returns
 // whether none does.
