@@ -98,7 +98,7 @@ class SessionThread {
     while (!stopRequested()) {
       // Audio that waits while the model loads is decoded once it is ready, not lost to a
       // stall later on.
-      if (fellBehind() || lostAudio() || !sendAudio() || !receive()) return;
+      if (audioMissing() || !sendAudio() || !receive()) return;
       if (!ready_ && Clock::now() >= loadDeadline_) {
         fail(kModelNotLoaded);
         return;
@@ -239,15 +239,13 @@ class SessionThread {
     stall_ = "No audio has arrived for " + describeSeconds(settings_.noAudioTimeout) + " seconds.";
   }
 
-  // Fails the task once the queue has had to turn audio away: a transcript with a hole in it
-  // would look like a good one.
-  bool fellBehind() {
-    if (!audio_->overflowed()) return false;
-    fail("Recognition fell too far behind the incoming audio.");
-    return true;
-  }
-
-  bool lostAudio() {
+  // Fails the task once the queue has had to turn audio away, or the sound server dropped
+  // some: a transcript with a hole in it would look like a good one.
+  bool audioMissing() {
+    if (audio_->overflowed()) {
+      fail("Recognition fell too far behind the incoming audio.");
+      return true;
+    }
     if (!audio_->audioLost()) return false;
     fail("Audio was lost: the sound server dropped recorded audio that was not read in time.");
     return true;
