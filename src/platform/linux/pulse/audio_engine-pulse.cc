@@ -31,7 +31,7 @@ class PulseInputNode : public AudioInputNode {
     PulseConnection::Lock lock(connection_);
     // With no microphone, PulseAudio routes a record stream to the speakers' monitor.
     Result<PulseSourceInfo> source = connection_.routedSource(deadline);
-    if (!source || source->monitor) return {};
+    if (!source) return {};
     return {static_cast<double>(source->sampleSpec.rate), source->sampleSpec.channels};
   }
 
@@ -98,7 +98,6 @@ class PulseEngine : public AudioEngine {
   Result<> openStream(pa_usec_t deadline) {
     Result<PulseSourceInfo> source = connection_.routedSource(deadline);
     if (!source) return source.failure();
-    if (source->monitor) return Failure{pa_strerror(PA_ERR_NOENTITY), PA_ERR_NOENTITY};
     Result<> created = createStream(*source);
     if (!created) return created;
     return connectStream(deadline);

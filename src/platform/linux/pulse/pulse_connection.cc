@@ -6,11 +6,15 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "platform/posix/poll_main_loop.h"
 
 namespace speechline {
 namespace {
+
+constexpr char kMonitorFound[] =
+    "The source to record from is the speakers' monitor, not a microphone.";
 
 // The PA_ERR_* `code`, in libpulse's words.
 Failure pulseFailure(int code) { return {pa_strerror(code), code}; }
@@ -26,6 +30,10 @@ struct LoopAnswer {
 };
 
 }  // namespace
+
+bool isMicrophone(const pa_source_info& source) {
+  return source.monitor_of_sink == PA_INVALID_INDEX;
+}
 
 Failure contextFailure(pa_context* context, int fallback) {
   const int error = pa_context_errno(context);
@@ -125,15 +133,16 @@ Result<PulseSourceInfo> PulseConnection::routedSource(pa_usec_t deadline) {
   struct Query {
     pa_threaded_mainloop* mainloop;
     bool ended;
-    std::optional<PulseSourceInfo> source;
+    std::optional<Result<PulseSourceInfo>> source;
   } query{mainloop_, false, std::nullopt};
   pa_operation* operation = pa_context_get_source_info_by_name(
       context_, named ? named : "@DEFAULT_SOURCE@",
       [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
         auto* query = static_cast<Query*>(userdata);
         if (eol == 0 && info) {
-          query->source = PulseSourceInfo{info->sample_spec, info->channel_map,
-                                          info->monitor_of_sink != PA_INVALID_INDEX};
+          query->source = isMicrophone(*info)
+                              ? Result(PulseSourceInfo{info->sample_spec, info->channel_map})
+                              : Failure{kMonitorFound, PA_ERR_NOENTITY};
           return;
         }
         query->ended = true;
@@ -152,7 +161,7 @@ Result<PulseSourceInfo> PulseConnection::routedSource(pa_usec_t deadline) {
     return settled.failure();
   }
   if (!query.source) return contextFailure(context_, PA_ERR_NOENTITY);
-  return *query.source;
+  return std::move(*query.source);
 }
 
 Result<> PulseConnection::waitUntil(const std::function<bool()>& done, pa_usec_t deadline) {

@@ -8,13 +8,14 @@
 
 namespace speechline {
 
-// What capture needs to know of a source.
+// What capture needs to know of a microphone.
 struct PulseSourceInfo {
   pa_sample_spec sampleSpec;
   pa_channel_map channelMap;
-  // A monitor records what a sink plays (the speakers); it is never a microphone.
-  bool monitor;
 };
+
+// False for a monitor: it records what a sink plays (the speakers), and is never a microphone.
+bool isMicrophone(const pa_source_info& source);
 
 // One connection to the PulseAudio server, driven by its own threaded main loop. Created idle.
 // All calls are made from one thread other than the loop's; every call except startLoop() is made
@@ -50,7 +51,7 @@ class PulseConnection {
   // Connects unless connected, and looks up the source that a record stream connected without
   // a device name goes to: the one that PULSE_SOURCE names (libpulse reads it for such a
   // stream), else the server's current default source. Fails with PA_ERR_NOENTITY when there is
-  // no such source.
+  // no such source, or when it is a monitor (then saying so).
   Result<PulseSourceInfo> routedSource(pa_usec_t deadline);
 
   // Waits, letting the loop run, until `done` returns true, or fails with PA_ERR_TIMEOUT once
