@@ -98,8 +98,7 @@ class PulseEngine : public AudioEngine {
   Result<> openStream(pa_usec_t deadline) {
     Result<PulseSourceInfo> source = connection_.routedSource(deadline);
     if (!source) return source.failure();
-    Result<> created = createStream(*source);
-    if (!created) return created;
+    if (Result<> created = createStream(*source); !created) return created;
     return connectStream(deadline);
   }
 
