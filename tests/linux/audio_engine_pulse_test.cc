@@ -141,17 +141,19 @@ class PulseTest : public testing::Test {
 
 enum Devices { kNoServer, kNoDevices, kSpeakersOnly, kDesktop };
 constexpr char kNoEntity[] = "No such entity";
+constexpr char kMonitor[] = "The source to record from is the speakers' monitor, not a microphone.";
 constexpr char kMonitorIsDefault[] = "set-default-source speakers.monitor";
 
 struct ServerSetup {
   const char* name;
   Devices devices;
   const char* micFormat;  // of the desktop's microphone
-  std::string pactl;      // a change made after the start, if any
+  std::string pactl;      // a change made before the format query, if any
   const char* pulseSource;
   AudioFormat format;
   // Empty when the start succeeds.
   std::string startError;
+  std::string pactlBeforeStart = "";  // a change made after the format query
 };
 
 void PrintTo(const ServerSetup& setup, std::ostream* out) { *out << setup.name; }
@@ -179,6 +181,7 @@ TEST_P(PulseFormatTest, ReportsTheRoutedMicrophonesFormatAndStartsOnlyWithOne) {
   EXPECT_EQ(format.sampleRate, setup.format.sampleRate);
   EXPECT_EQ(format.channelCount, setup.format.channelCount);
   EXPECT_EQ(engine->inputNode().outputFormatForBus(1).channelCount, 0u);
+  ASSERT_TRUE(setup.pactlBeforeStart.empty() || server_.pactl(setup.pactlBeforeStart));
 
   engine->prepare();
   std::string error;
@@ -196,8 +199,9 @@ TEST_P(PulseFormatTest, ReportsTheRoutedMicrophonesFormatAndStartsOnlyWithOne) {
 const ServerSetup kServerSetups[] = {
     {"Stereo48k", kDesktop, kStereo48k, "", nullptr, {48000, 2}, ""},
     {"Mono44k", kDesktop, kMono44k, "", nullptr, {44100, 1}, ""},
-    {"SpeakersOnly", kSpeakersOnly, nullptr, "", nullptr, {0, 0}, kNoEntity},
-    {"PulseSourceIsAMonitor", kDesktop, kStereo48k, "", "speakers.monitor", {0, 0}, kNoEntity},
+    {"SpeakersOnly", kSpeakersOnly, nullptr, "", nullptr, {0, 0}, kMonitor},
+    {"PulseSourceIsAMonitor", kDesktop, kStereo48k, "", "speakers.monitor", {0, 0}, kMonitor},
+    {"MonitorAtStart", kDesktop, kStereo48k, "", nullptr, {48000, 2}, kMonitor, kMonitorIsDefault},
     {"PulseSourceIsTheMicrophone", kDesktop, kMono44k, kMonitorIsDefault, "mic", {44100, 1}, ""},
     {"NoSource", kNoDevices, nullptr, "", nullptr, {0, 0}, kNoEntity},
     {"NoServer", kNoServer, nullptr, "", nullptr, {0, 0}, "Connection refused"},

@@ -1,7 +1,6 @@
 #include <pulse/pulseaudio.h>
 
 #include <cstdint>
-#include <optional>
 #include <utility>
 
 #include "platform/audio_engine.h"
@@ -30,11 +29,9 @@ class PulseInputNode : public AudioInputNode {
     const pa_usec_t deadline = serverDeadline();
     connection_.startLoop(deadline);
     PulseConnection::Lock lock(connection_);
-    int error = PA_OK;
-    if (!connection_.connect(deadline, &error)) return {};
-    const std::optional<PulseSourceInfo> source = connection_.routedSource(deadline, &error);
     // With no microphone, PulseAudio routes a record stream to the speakers' monitor.
-    if (!source || source->monitor) return {};
+    Result<PulseSourceInfo> source = connection_.routedSource(deadline);
+    if (!source) return {};
     return {static_cast<double>(source->sampleSpec.rate), source->sampleSpec.channels};
   }
 
@@ -83,12 +80,12 @@ class PulseEngine : public AudioEngine {
     PulseConnection::Lock lock(connection_);
     if (stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY) return true;
     closeStream();
-    int error = PA_OK;
-    if (openStream(deadline, &error)) return true;
+    const Result<> opened = openStream(deadline);
+    if (opened) return true;
     closeStream();
     // A server that does not answer in time is not trusted with the next attempt.
-    if (error == PA_ERR_TIMEOUT) connection_.disconnect();
-    if (errorDescription) *errorDescription = pa_strerror(error);
+    if (opened.failure().code == PA_ERR_TIMEOUT) connection_.disconnect();
+    if (errorDescription) *errorDescription = opened.failure().description;
     return false;
   }
 
@@ -98,58 +95,53 @@ class PulseEngine : public AudioEngine {
   }
 
  private:
-  bool openStream(pa_usec_t deadline, int* error) {
-    if (!connection_.connect(deadline, error)) return false;
-    const std::optional<PulseSourceInfo> source = connection_.routedSource(deadline, error);
-    if (!source) return false;
-    if (source->monitor) {
-      *error = PA_ERR_NOENTITY;
-      return false;
-    }
+  Result<> openStream(pa_usec_t deadline) {
+    Result<PulseSourceInfo> source = connection_.routedSource(deadline);
+    if (!source) return source.failure();
+    if (Result<> created = createStream(*source); !created) return created;
+    return connectStream(deadline);
+  }
 
-    pa_sample_spec sampleSpec = source->sampleSpec;
+  // Makes the stream, in `source`'s format as 32-bit float, and readies what its callbacks use.
+  Result<> createStream(const PulseSourceInfo& source) {
+    pa_sample_spec sampleSpec = source.sampleSpec;
     sampleSpec.format = PA_SAMPLE_FLOAT32NE;
     pa_context* context = connection_.context();
-    stream_ = pa_stream_new(context, "speechline capture", &sampleSpec, &source->channelMap);
-    if (!stream_) {
-      *error = contextError(context, PA_ERR_UNKNOWN);
-      return false;
-    }
+    stream_ = pa_stream_new(context, "speechline capture", &sampleSpec, &source.channelMap);
+    if (!stream_) return contextFailure(context, PA_ERR_UNKNOWN);
     // The sample format is valid now, so a block has at least one sample.
-    const uint32_t frames = inputNode_.bufferFrames();
-    assembler_.reset(frames, sampleSpec.channels);
+    assembler_.reset(inputNode_.bufferFrames(), sampleSpec.channels);
     streamFormat_ = {static_cast<double>(sampleSpec.rate), sampleSpec.channels};
     frameBytes_ = pa_frame_size(&sampleSpec);
     bytesRead_ = 0;
     lossDetector_.restart();
     audioLost_ = false;
     setCallbacks();
+    return Done{};
+  }
+
+  // Connects the stream that createStream() made, and waits until it is ready to deliver.
+  Result<> connectStream(pa_usec_t deadline) {
     pa_buffer_attr attributes;
     attributes.maxlength = static_cast<uint32_t>(-1);
     attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<uint32_t>(-1);
     // Without it the server may hand out audio in bursts of up to two seconds.
-    attributes.fragsize = static_cast<uint32_t>(frames * pa_frame_size(&sampleSpec));
+    attributes.fragsize = static_cast<uint32_t>(assembler_.framesPerBlock() * frameBytes_);
     // No device name: the server routes the stream, and moves it to a microphone plugged in
     // later (PipeWire would pin a stream that names its source).
     if (pa_stream_connect_record(stream_, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
-      *error = contextError(context, PA_ERR_UNKNOWN);
-      return false;
+      return contextFailure(connection_.context(), PA_ERR_UNKNOWN);
     }
     // Ready means ready to deliver: the first check of its source has answered too.
-    const bool settled = connection_.waitUntil(
+    Result<> settled = connection_.waitUntil(
         [this] {
           const pa_stream_state_t state = pa_stream_get_state(stream_);
           return state != PA_STREAM_CREATING &&
                  (state != PA_STREAM_READY || !sourceCheck_.pending());
         },
         deadline);
-    if (!settled) {
-      *error = PA_ERR_TIMEOUT;
-      return false;
-    }
-    if (pa_stream_get_state(stream_) == PA_STREAM_READY) return true;
-    *error = contextError(context, PA_ERR_UNKNOWN);
-    return false;
+    if (!settled || pa_stream_get_state(stream_) == PA_STREAM_READY) return settled;
+    return contextFailure(connection_.context(), PA_ERR_UNKNOWN);
   }
 
   // Under the lock; closeStream() clears them.

@@ -5,11 +5,19 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <utility>
 
 #include "platform/posix/poll_main_loop.h"
 
 namespace speechline {
 namespace {
+
+constexpr char kMonitorFound[] =
+    "The source to record from is the speakers' monitor, not a microphone.";
+
+// The PA_ERR_* `code`, in libpulse's words.
+Failure pulseFailure(int code) { return {pa_strerror(code), code}; }
 
 void signalLoop(pa_threaded_mainloop* mainloop) { pa_threaded_mainloop_signal(mainloop, 0); }
 
@@ -23,9 +31,13 @@ struct LoopAnswer {
 
 }  // namespace
 
-int contextError(pa_context* context, int fallback) {
+bool isMicrophone(const pa_source_info& source) {
+  return source.monitor_of_sink == PA_INVALID_INDEX;
+}
+
+Failure contextFailure(pa_context* context, int fallback) {
   const int error = pa_context_errno(context);
-  return error == PA_OK ? fallback : error;
+  return pulseFailure(error == PA_OK ? fallback : error);
 }
 
 PulseConnection::Lock::Lock(const PulseConnection& connection) : mainloop_(connection.mainloop_) {
@@ -82,18 +94,12 @@ void PulseConnection::startLoop(pa_usec_t deadline) {
   if (answer->changed.wait_for(lock, left, [&] { return answer->running; })) mainloop_ = mainloop;
 }
 
-bool PulseConnection::connect(pa_usec_t deadline, int* error) {
-  if (!mainloop_) {
-    *error = PA_ERR_INTERNAL;
-    return false;
-  }
+Result<> PulseConnection::connect(pa_usec_t deadline) {
+  if (!mainloop_) return pulseFailure(PA_ERR_INTERNAL);
   if (context_ && !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) disconnect();
   if (!context_) {
     context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), "speechline");
-    if (!context_) {
-      *error = PA_ERR_INTERNAL;
-      return false;
-    }
+    if (!context_) return pulseFailure(PA_ERR_INTERNAL);
     pa_context_set_state_callback(
         context_,
         [](pa_context*, void* mainloop) {
@@ -102,65 +108,64 @@ bool PulseConnection::connect(pa_usec_t deadline, int* error) {
         mainloop_);
     // Never start a server of our own: no server means no microphone.
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-      *error = contextError(context_, PA_ERR_CONNECTIONREFUSED);
+      const Failure failure = contextFailure(context_, PA_ERR_CONNECTIONREFUSED);
       disconnect();
-      return false;
+      return failure;
     }
   }
-  const bool settled = waitUntil(
+  const Result<> settled = waitUntil(
       [this] {
         const pa_context_state_t state = pa_context_get_state(context_);
         return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
       },
       deadline);
-  if (pa_context_get_state(context_) == PA_CONTEXT_READY) return true;
-  *error = settled ? contextError(context_, PA_ERR_CONNECTIONREFUSED) : PA_ERR_TIMEOUT;
+  if (pa_context_get_state(context_) == PA_CONTEXT_READY) return Done{};
+  const Failure failure =
+      settled ? contextFailure(context_, PA_ERR_CONNECTIONREFUSED) : settled.failure();
   disconnect();
-  return false;
+  return failure;
 }
 
-std::optional<PulseSourceInfo> PulseConnection::routedSource(pa_usec_t deadline, int* error) {
+Result<PulseSourceInfo> PulseConnection::routedSource(pa_usec_t deadline) {
+  if (Result<> connected = connect(deadline); !connected) return connected.failure();
   // Even an empty value counts: libpulse then asks for a source named "", which is refused.
   const char* named = std::getenv("PULSE_SOURCE");
   struct Query {
     pa_threaded_mainloop* mainloop;
     bool ended;
-    std::optional<PulseSourceInfo> source;
+    std::optional<Result<PulseSourceInfo>> source;
   } query{mainloop_, false, std::nullopt};
   pa_operation* operation = pa_context_get_source_info_by_name(
       context_, named ? named : "@DEFAULT_SOURCE@",
       [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
         auto* query = static_cast<Query*>(userdata);
         if (eol == 0 && info) {
-          query->source = PulseSourceInfo{info->sample_spec, info->channel_map,
-                                          info->monitor_of_sink != PA_INVALID_INDEX};
+          query->source = isMicrophone(*info)
+                              ? Result(PulseSourceInfo{info->sample_spec, info->channel_map})
+                              : Failure{kMonitorFound, PA_ERR_NOENTITY};
           return;
         }
         query->ended = true;
         signalLoop(query->mainloop);
       },
       &query);
-  if (!operation) {
-    *error = contextError(context_, PA_ERR_INTERNAL);
-    return std::nullopt;
-  }
-  const bool settled = waitUntil(
+  if (!operation) return contextFailure(context_, PA_ERR_INTERNAL);
+  const Result<> settled = waitUntil(
       [&] { return query.ended || pa_operation_get_state(operation) != PA_OPERATION_RUNNING; },
       deadline);
   // The callback must never reach `query` once this returns.
   if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) pa_operation_cancel(operation);
   pa_operation_unref(operation);
   if (!settled) {
-    *error = PA_ERR_TIMEOUT;
     disconnect();
-    return std::nullopt;
+    return settled.failure();
   }
-  if (!query.source) *error = contextError(context_, PA_ERR_NOENTITY);
-  return query.source;
+  if (!query.source) return contextFailure(context_, PA_ERR_NOENTITY);
+  return std::move(*query.source);
 }
 
-bool PulseConnection::waitUntil(const std::function<bool()>& done, pa_usec_t deadline) {
-  if (done()) return true;
+Result<> PulseConnection::waitUntil(const std::function<bool()>& done, pa_usec_t deadline) {
+  if (done()) return Done{};
   struct Timer {
     pa_threaded_mainloop* mainloop;
     bool fired;
@@ -174,11 +179,12 @@ bool PulseConnection::waitUntil(const std::function<bool()>& done, pa_usec_t dea
       },
       &timer);
   // Without a timer the wait could be endless.
-  if (!event) return false;
+  if (!event) return pulseFailure(PA_ERR_TIMEOUT);
   bool finished = false;
   while (!(finished = done()) && !timer.fired) pa_threaded_mainloop_wait(mainloop_);
   pa_threaded_mainloop_get_api(mainloop_)->time_free(event);
-  return finished;
+  if (finished) return Done{};
+  return pulseFailure(PA_ERR_TIMEOUT);
 }
 
 void PulseConnection::disconnect() {

@@ -3,22 +3,24 @@
 #include <pulse/pulseaudio.h>
 
 #include <functional>
-#include <optional>
+
+#include "platform/linux/result.h"
 
 namespace speechline {
 
-// What capture needs to know of a source.
+// What capture needs to know of a microphone.
 struct PulseSourceInfo {
   pa_sample_spec sampleSpec;
   pa_channel_map channelMap;
-  // A monitor records what a sink plays (the speakers); it is never a microphone.
-  bool monitor;
 };
+
+// False for a monitor: it records what a sink plays (the speakers), and is never a microphone.
+bool isMicrophone(const pa_source_info& source);
 
 // One connection to the PulseAudio server, driven by its own threaded main loop. Created idle.
 // All calls are made from one thread other than the loop's; every call except startLoop() is made
 // inside a Lock. Waits are bounded by a deadline on the pa_rtclock_now() clock; a connection
-// that misses one is dropped, and the next connect() makes a new one.
+// that misses one is dropped, and the next routedSource() makes a new one.
 class PulseConnection {
  public:
   PulseConnection() = default;
@@ -43,22 +45,19 @@ class PulseConnection {
 
   // Starts the loop's thread once, with the main loop's signals blocked, and waits until
   // `deadline` for it to run; connects to nothing. A loop whose thread does not answer in time
-  // is never used (connect() then fails), and the next call starts another.
+  // is never used (routedSource() then fails), and the next call starts another.
   void startLoop(pa_usec_t deadline);
 
-  // Connects unless connected. On failure returns false with a PA_ERR_* code in `*error`.
-  bool connect(pa_usec_t deadline, int* error);
+  // Connects unless connected, and looks up the source that a record stream connected without
+  // a device name goes to: the one that PULSE_SOURCE names (libpulse reads it for such a
+  // stream), else the server's current default source. Fails with PA_ERR_NOENTITY when there is
+  // no such source, or when it is a monitor (then saying so).
+  Result<PulseSourceInfo> routedSource(pa_usec_t deadline);
 
-  // The source that a record stream connected without a device name goes to: the one that
-  // PULSE_SOURCE names (libpulse reads it for such a stream), else the server's current default
-  // source. On failure nullopt with a PA_ERR_* code in `*error` (PA_ERR_NOENTITY when there is
-  // no such source). Needs a connection.
-  std::optional<PulseSourceInfo> routedSource(pa_usec_t deadline, int* error);
-
-  // Waits, letting the loop run, until `done` returns true (then true) or `deadline` passes
-  // (then false). Callbacks wake the wait with pa_threaded_mainloop_signal(mainloop(), 0).
+  // Waits, letting the loop run, until `done` returns true, or fails with PA_ERR_TIMEOUT once
+  // `deadline` passes. Callbacks wake the wait with pa_threaded_mainloop_signal(mainloop(), 0).
   // Needs a connection.
-  bool waitUntil(const std::function<bool()>& done, pa_usec_t deadline);
+  Result<> waitUntil(const std::function<bool()>& done, pa_usec_t deadline);
 
   void disconnect();
 
@@ -67,12 +66,14 @@ class PulseConnection {
   pa_context* context() const { return context_; }
 
  private:
+  Result<> connect(pa_usec_t deadline);
+
   pa_threaded_mainloop* mainloop_ = nullptr;
   pa_context* context_ = nullptr;
 };
 
 // pa_context_errno() of `context`, or `fallback` where that names no error: for a failure that
 // must be reported with a cause.
-int contextError(pa_context* context, int fallback);
+Failure contextFailure(pa_context* context, int fallback);
 
 }  // namespace speechline

@@ -1,5 +1,7 @@
 #include "platform/linux/pulse/stream_source_check.h"
 
+#include "platform/linux/pulse/pulse_connection.h"
+
 namespace speechline {
 
 void StreamSourceCheck::start(pa_stream* stream, pa_threaded_mainloop* wake) {
@@ -10,7 +12,7 @@ void StreamSourceCheck::start(pa_stream* stream, pa_threaded_mainloop* wake) {
       [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
         auto* check = static_cast<StreamSourceCheck*>(userdata);
         if (eol == 0) {
-          if (info) check->onMicrophone_ = info->monitor_of_sink == PA_INVALID_INDEX;
+          if (info) check->onMicrophone_ = isMicrophone(*info);
           return;
         }
         // libpulse holds its own reference while it calls back.
