@@ -18,6 +18,8 @@ bool isKnownKind(char kind) {
   return false;
 }
 
+Failure notAMessage() { return {"The recognizer sent something that is not a message."}; }
+
 }  // namespace
 
 std::string encodeRecognizerMessage(RecognizerMessageKind kind, std::string_view text) {
@@ -28,9 +30,9 @@ std::string encodeRecognizerMessage(RecognizerMessageKind kind, std::string_view
   return message;
 }
 
-bool RecognizerMessageReader::read(const char* data, size_t size,
-                                   std::vector<RecognizerMessage>* messages) {
-  if (broken_) return false;
+Result<> RecognizerMessageReader::read(const char* data, size_t size,
+                                       std::vector<RecognizerMessage>* messages) {
+  if (broken_) return notAMessage();
   pending_.append(data, size);
   size_t start = 0;
   while (pending_.size() - start >= kHeaderSize) {
@@ -38,7 +40,7 @@ bool RecognizerMessageReader::read(const char* data, size_t size,
     std::memcpy(&length, pending_.data() + start + 1, sizeof length);
     if (!isKnownKind(pending_[start]) || length > kMaxRecognizerText) {
       broken_ = true;
-      return false;
+      return notAMessage();
     }
     if (pending_.size() - start - kHeaderSize < length) break;
     messages->push_back({static_cast<RecognizerMessageKind>(pending_[start]),
@@ -46,7 +48,7 @@ bool RecognizerMessageReader::read(const char* data, size_t size,
     start += kHeaderSize + length;
   }
   pending_.erase(0, start);
-  return true;
+  return Done{};
 }
 
 }  // namespace speechline

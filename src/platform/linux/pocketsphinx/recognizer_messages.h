@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/result.h"
+
 namespace speechline {
 
 // What speechline and its recognizer process say to each other over one stream socket.
@@ -36,9 +38,9 @@ std::string encodeRecognizerMessage(RecognizerMessageKind kind, std::string_view
 // Cuts a byte stream into messages. Used by one thread.
 class RecognizerMessageReader {
  public:
-  // Appends received bytes and moves every message they complete into `*messages`. Returns
-  // false, for good, once the stream holds something that is not a message.
-  bool read(const char* data, size_t size, std::vector<RecognizerMessage>* messages);
+  // Appends received bytes and moves every message they complete into `*messages`. Fails, for
+  // good, once the stream holds something that is not a message.
+  Result<> read(const char* data, size_t size, std::vector<RecognizerMessage>* messages);
 
  private:
   std::string pending_;

@@ -17,6 +17,9 @@ void appendWords(std::string* text, const char* words) {
   text->append(words);
 }
 
+// PocketSphinx says why only in its log, which is off.
+Failure refused() { return {"PocketSphinx failed to decode the audio."}; }
+
 }  // namespace
 
 TranscriptDecoder::TranscriptDecoder(ps_decoder_t* decoder) : decoder_(decoder) {
@@ -28,17 +31,18 @@ TranscriptDecoder::TranscriptDecoder(ps_decoder_t* decoder) : decoder_(decoder) 
 
 TranscriptDecoder::~TranscriptDecoder() { ps_free(decoder_); }
 
-bool TranscriptDecoder::startUtterance() {
+Result<> TranscriptDecoder::startUtterance() {
   utteranceHasSpeech_ = false;
   utteranceStarted_ = ps_start_utt(decoder_) >= 0;
-  return utteranceStarted_;
+  if (!utteranceStarted_) return refused();
+  return Done{};
 }
 
-bool TranscriptDecoder::process(const int16_t* samples, size_t count) {
-  if (!utteranceStarted_) return false;
+Result<> TranscriptDecoder::process(const int16_t* samples, size_t count) {
+  if (!utteranceStarted_) return refused();
   for (size_t offset = 0; offset < count;) {
     const size_t piece = std::min(kPieceSamples, count - offset);
-    if (ps_process_raw(decoder_, samples + offset, piece, FALSE, FALSE) < 0) return false;
+    if (ps_process_raw(decoder_, samples + offset, piece, FALSE, FALSE) < 0) return refused();
     offset += piece;
     samplesDecoded_ += static_cast<int64_t>(piece);
     const bool speech = ps_get_in_speech(decoder_) != 0;
@@ -47,18 +51,19 @@ bool TranscriptDecoder::process(const int16_t* samples, size_t count) {
       lastSpeechEnd_.reset();
     } else if (inSpeech_) {
       // The detector left speech after its hangover: the utterance is over.
-      if (!closeUtterance() || !startUtterance()) return false;
+      if (Result<> closed = closeUtterance(); !closed) return closed;
+      if (Result<> started = startUtterance(); !started) return started;
       lastSpeechEnd_ = samplesDecoded_ - hangoverSamples_;
     }
     inSpeech_ = speech;
   }
   // Until the detector hears speech, no frame of the new utterance has been searched.
   updateTranscript(utteranceHasSpeech_ ? ps_get_hyp(decoder_, nullptr) : nullptr);
-  return true;
+  return Done{};
 }
 
-bool TranscriptDecoder::finish() {
-  if (!utteranceStarted_) return false;
+Result<> TranscriptDecoder::finish() {
+  if (!utteranceStarted_) return refused();
   inSpeech_ = false;
   return closeUtterance();
 }
@@ -69,12 +74,12 @@ bool TranscriptDecoder::finalDue() const {
              static_cast<int64_t>(kFinalSilenceSeconds * kRecognizerSampleRate);
 }
 
-bool TranscriptDecoder::closeUtterance() {
+Result<> TranscriptDecoder::closeUtterance() {
   utteranceStarted_ = false;
-  if (ps_end_utt(decoder_) < 0) return false;
+  if (ps_end_utt(decoder_) < 0) return refused();
   appendWords(&closedText_, ps_get_hyp(decoder_, nullptr));
   updateTranscript(nullptr);
-  return true;
+  return Done{};
 }
 
 void TranscriptDecoder::updateTranscript(const char* hypothesis) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/linux/pocketsphinx/recognizer_messages.h"
+#include "platform/linux/result.h"
 
 typedef struct ps_decoder_s ps_decoder_t;
 
@@ -29,12 +30,12 @@ class TranscriptDecoder {
   TranscriptDecoder(const TranscriptDecoder&) = delete;
   TranscriptDecoder& operator=(const TranscriptDecoder&) = delete;
 
-  // Each returns false when the decoder refuses the call; the decoder is unusable then.
+  // Each fails when the decoder refuses the call; the decoder is unusable then.
   // startUtterance() opens the first utterance; process() opens each later one itself.
-  bool startUtterance();
-  bool process(const int16_t* samples, size_t count);
+  Result<> startUtterance();
+  Result<> process(const int16_t* samples, size_t count);
   // The audio has ended: closes the utterance in progress.
-  bool finish();
+  Result<> finish();
 
   const std::string& transcript() const { return transcript_; }
 
@@ -43,7 +44,7 @@ class TranscriptDecoder {
   bool finalDue() const;
 
  private:
-  bool closeUtterance();
+  Result<> closeUtterance();
   void updateTranscript(const char* hypothesis);
 
   ps_decoder_t* const decoder_;
