@@ -39,22 +39,12 @@ int utf8SequenceLength(std::string_view text) {
 
 void appendControlEscape(char c, std::string* out) {
   static constexpr char kHex[] = "0123456789abcdef";
-  switch (c) {
-    case '\b':
-      out->append("\\b");
-      return;
-    case '\f':
-      out->append("\\f");
-      return;
-    case '\n':
-      out->append("\\n");
-      return;
-    case '\r':
-      out->append("\\r");
-      return;
-    case '\t':
-      out->append("\\t");
-      return;
+  // The controls with a short escape, and the letter of each.
+  static constexpr std::string_view kShort = "\b\f\n\r\t", kLetters = "bfnrt";
+  if (const size_t shortForm = kShort.find(c); shortForm != std::string_view::npos) {
+    out->push_back('\\');
+    out->push_back(kLetters[shortForm]);
+    return;
   }
   const auto value = static_cast<uint8_t>(c);
   out->append("\\u00");
