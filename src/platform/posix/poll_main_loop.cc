@@ -51,9 +51,6 @@ bool hasReaderThatCanGo(int fd) {
 // Written by signal handlers, so only lock-free atomics and the pipe's fd are touched there.
 std::array<std::atomic<bool>, kMaxSignal> pendingSignals;
 std::atomic<int> signalPipeWriteEnd{-1};
-// Bit n is set once a source has been made for signal n (every signal SIGINT to SIGSYS fits).
-std::atomic<uint64_t> sourceSignals{0};
-constexpr int kSourceSignalBits = 64;
 
 extern "C" void recordSignal(int signalNumber) {
   const int savedErrno = errno;
@@ -165,9 +162,6 @@ class PollSignalSource : public SignalSource {
  public:
   explicit PollSignalSource(int signalNumber) : signalNumber_(signalNumber) {
     MainLoopState::shared();  // the pipes exist before the handler can run
-    if (signalNumber > 0 && signalNumber < kSourceSignalBits) {
-      sourceSignals |= uint64_t{1} << signalNumber;
-    }
   }
 
   void setEventHandler(std::function<void()> handler) override {
@@ -191,19 +185,5 @@ std::shared_ptr<SignalSource> SignalSource::makeSignalSource(int signalNumber) {
 }
 
 std::string runPollMainLoop() { return MainLoopState::shared().run(); }
-
-SourceSignalsBlocked::SourceSignalsBlocked() {
-  sigset_t blocked;
-  sigemptyset(&blocked);
-  const uint64_t signals = sourceSignals.load();
-  for (int signalNumber = 1; signalNumber < kSourceSignalBits; ++signalNumber) {
-    if (signals & (uint64_t{1} << signalNumber)) sigaddset(&blocked, signalNumber);
-  }
-  ::pthread_sigmask(SIG_BLOCK, &blocked, &previous_);
-}
-
-SourceSignalsBlocked::~SourceSignalsBlocked() {
-  ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-}
 
 }  // namespace speechline

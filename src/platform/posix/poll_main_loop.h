@@ -1,7 +1,5 @@
 #pragma once
 
-#include <signal.h>
-
 #include <string>
 
 namespace speechline {
@@ -10,29 +8,15 @@ namespace speechline {
 // one woken by dispatchToMainQueue(), one written by the signal handlers. The signals of
 // sources are blocked on the main thread from resume() on and taken only inside that wait, so
 // their handler never interrupts other work; a signal that comes during start-up waits for the
-// loop. A process started from the main thread inherits them blocked, and must unblock them. The
-// Linux and the scripted backends' runMainLoop() end in runPollMainLoop(); the macOS backend runs
-// the main run loop instead.
+// loop. A thread made on the main thread after that inherits them blocked and never takes them;
+// a process started from it inherits them blocked too, and must unblock them. The Linux and the
+// scripted backends' runMainLoop() end in runPollMainLoop(); the macOS backend runs the main run
+// loop instead.
 //
 // It also watches file descriptor 1 when that is a pipe, a socket or a terminal: once its
 // reader is gone, the process is ended by SIGPIPE, as its next write would have ended it.
 // The pipes are made on first use of the main queue; if they cannot be, the process ends at
 // once with status 1, writing nothing. Returns only when ppoll() fails, with strerror's text.
 std::string runPollMainLoop();
-
-// Blocks, on the calling thread for its scope, the signals that signal sources have been made
-// for. A new thread starts with the mask of the thread that makes it, so a thread made inside
-// the scope never takes those signals: the kernel leaves them to the main thread, whose loop
-// handles them. Every call that makes a thread runs inside one.
-class SourceSignalsBlocked {
- public:
-  SourceSignalsBlocked();
-  ~SourceSignalsBlocked();
-  SourceSignalsBlocked(const SourceSignalsBlocked&) = delete;
-  SourceSignalsBlocked& operator=(const SourceSignalsBlocked&) = delete;
-
- private:
-  sigset_t previous_;
-};
 
 }  // namespace speechline

@@ -46,7 +46,7 @@ class ScriptedInputNode : public AudioInputNode {
 
   // Hands the script's buffers of silence to the tap, as a capture thread would.
   void startCapture() {
-    scripted::startThread([state = state_] {
+    std::thread([state = state_] {
       for (int i = 0; i < Script::shared().tapBuffers; ++i) {
         std::lock_guard<std::mutex> lock(state->mutex);
         if (!state->tap) return;
@@ -54,7 +54,7 @@ class ScriptedInputNode : public AudioInputNode {
         const AudioPCMBuffer buffer(samples.data(), 1024, state->format);
         state->tap(buffer, AudioTime{1024LL * i, state->format.sampleRate});
       }
-    });
+    }).detach();
   }
 
  private:
@@ -88,13 +88,12 @@ class ScriptedEngine : public AudioEngine {
   // As the macOS observer does, reports through the main queue with the handler set before the
   // start: a handler set later never hears of it.
   void stopLater(const scripted::EngineStop& engineStop) {
-    scripted::startThread([handler = stopHandler_, engineStop,
-                           started = std::chrono::steady_clock::now()] {
+    std::thread([handler = stopHandler_, engineStop, started = std::chrono::steady_clock::now()] {
       std::this_thread::sleep_until(started + std::chrono::milliseconds(engineStop.atMilliseconds));
       dispatchToMainQueue([handler, description = engineStop.description] {
         if (handler) handler(description);
       });
-    });
+    }).detach();
   }
 
   ScriptedInputNode inputNode_;

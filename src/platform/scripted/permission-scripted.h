@@ -16,10 +16,10 @@ void answerPermission(const PermissionAnswer& answer, std::function<void(Answer)
     handler(value);
     return;
   }
-  startThread([handler = std::move(handler), value, delay = answer.delayMilliseconds] {
+  std::thread([handler = std::move(handler), value, delay = answer.delayMilliseconds] {
     std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     handler(value);
-  });
+  }).detach();
 }
 
 }  // namespace speechline::scripted

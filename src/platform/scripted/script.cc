@@ -7,9 +7,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <thread>
-
-#include "platform/posix/poll_main_loop.h"
 
 namespace speechline::scripted {
 namespace {
@@ -188,11 +185,6 @@ std::string quoted(const std::string& text) {
     }
   }
   return out + "\"";
-}
-
-void startThread(std::function<void()> work) {
-  const SourceSignalsBlocked blocked;
-  std::thread(std::move(work)).detach();
 }
 
 }  // namespace speechline::scripted

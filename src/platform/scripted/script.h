@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -80,10 +79,6 @@ struct Script {
 //   initWithLocale "ID"                         SpeechRecognizer::create()
 //   recognitionTaskWithRequest                  SpeechRecognizer::recognitionTask()
 void logCall(const std::string& line);
-
-// Runs `work` on a new detached thread that leaves the main loop's signals to the main thread,
-// as the real services' threads do.
-void startThread(std::function<void()> work);
 
 // `text` quoted the way the script spells strings, so a log line stays one line.
 std::string quoted(const std::string& text);

@@ -46,12 +46,12 @@ class ScriptedTask : public SpeechRecognitionTask {
       : state_(std::make_shared<TaskState>()) {
     state_->handler = std::move(handler);
     // Deliveries are timed from the task's creation and run on the main queue, in order.
-    scripted::startThread([state = state_, created = std::chrono::steady_clock::now()] {
+    std::thread([state = state_, created = std::chrono::steady_clock::now()] {
       for (const scripted::Delivery& delivery : Script::shared().deliveries) {
         std::this_thread::sleep_until(created + std::chrono::milliseconds(delivery.atMilliseconds));
         dispatchToMainQueue([state, delivery] { deliver(state, delivery); });
       }
-    });
+    }).detach();
   }
 
   void cancel() override {

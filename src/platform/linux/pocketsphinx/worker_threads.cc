@@ -5,8 +5,6 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/posix/poll_main_loop.h"
-
 namespace speechline {
 namespace {
 
@@ -37,7 +35,6 @@ Result<> startWorkerThread(std::function<void()> work) {
     ++count.running;
   }
   try {
-    const SourceSignalsBlocked blocked;
     std::thread([work = std::move(work)]() mutable {
       {
         std::function<void()> owned = std::move(work);

@@ -11,9 +11,9 @@ namespace speechline {
 // nothing waits for them, and the process ends with _exit while they may still run. They are
 // counted so that a test can tell when their work has really stopped.
 
-// Runs `work` on a new detached thread, which leaves the main loop's signals to the main
-// thread. Everything `work` holds is released before the thread stops counting as running.
-// Fails, with `work` released and never run, when no thread could be made.
+// Runs `work` on a new detached thread. Made on the main thread, it inherits its mask and never
+// takes the main loop's signals. Everything `work` holds is released before the thread stops
+// counting as running. Fails, with `work` released and never run, when no thread could be made.
 Result<> startWorkerThread(std::function<void()> work);
 
 // Waits until no thread started by startWorkerThread() runs, for at most `timeout`. Returns

@@ -8,8 +8,6 @@
 #include <optional>
 #include <utility>
 
-#include "platform/posix/poll_main_loop.h"
-
 namespace speechline {
 namespace {
 
@@ -62,12 +60,7 @@ void PulseConnection::startLoop(pa_usec_t deadline) {
   pa_threaded_mainloop* mainloop = pa_threaded_mainloop_new();
   if (!mainloop) return;
   pa_threaded_mainloop_set_name(mainloop, "speechline-pulse");
-  int started;
-  {
-    const SourceSignalsBlocked blocked;
-    started = pa_threaded_mainloop_start(mainloop);
-  }
-  if (started < 0) {
+  if (pa_threaded_mainloop_start(mainloop) < 0) {
     pa_threaded_mainloop_free(mainloop);
     return;
   }

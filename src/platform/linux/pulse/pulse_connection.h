@@ -43,9 +43,10 @@ class PulseConnection {
     pa_threaded_mainloop* const mainloop_;
   };
 
-  // Starts the loop's thread once, with the main loop's signals blocked, and waits until
-  // `deadline` for it to run; connects to nothing. A loop whose thread does not answer in time
-  // is never used (routedSource() then fails), and the next call starts another.
+  // Starts the loop's thread once and waits until `deadline` for it to run; connects to nothing.
+  // Made on the main thread, the loop's thread inherits its mask and never takes the main loop's
+  // signals. A loop whose thread does not answer in time is never used (routedSource() then
+  // fails), and the next call starts another.
   void startLoop(pa_usec_t deadline);
 
   // Connects unless connected, and looks up the source that a record stream connected without
