@@ -48,7 +48,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 from support import (CLIPS, PipeWireDesktop, PulseDesktop, Run, Speechline,  # noqa: E402
-                     align, check_run, cpu_seconds, format_texts, normalize, pcm, percentile,
+                     align, check_run, cpu_seconds, damage_model_file, format_texts, normalize,
+                     pcm, percentile,
                      pocketsphinx_baseline, recognizer_of, reference_words, relocated_tree,
                      within, word_errors)
 
@@ -249,12 +250,7 @@ def damaged_model_runs(desktop, binary):
         root = tempfile.mkdtemp(prefix="speechline-bench-")
         try:
             tree_binary, model = relocated_tree(root, binary, recognizer)
-            path = os.path.join(model, file)
-            with open(os.readlink(path), "rb") as f:
-                content = damage(f.read())
-            os.remove(path)
-            with open(path, "wb") as f:
-                f.write(content)
+            damage_model_file(os.path.join(model, file), damage)
             run = Speechline(env=desktop.env, binary=tree_binary)
             try:
                 run.wait_for_event()

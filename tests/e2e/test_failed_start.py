@@ -7,7 +7,8 @@ import subprocess
 import tempfile
 import unittest
 
-from support import BINARY, MODEL, PulseDesktop, Speechline, check_run, relocated_tree
+from support import (BINARY, MODEL, PulseDesktop, Speechline, check_run, damage_model_file,
+                     relocated_tree)
 
 UNAVAILABLE = {"type": "error", "code": "recognizer_unavailable",
                "message": "The speech recognizer is currently unavailable."}
@@ -111,10 +112,7 @@ class FailedStartTest(unittest.TestCase):
                 path = os.path.join(self.model, "en-us", file)
                 if not os.path.islink(path):
                     path = os.path.join(self.model, file)
-                original = os.readlink(path)
-                os.remove(path)
-                with open(original, "rb") as f, open(path, "wb") as damaged:
-                    damaged.write(damage(f.read()))
+                restore = damage_model_file(path, damage)
                 run = Speechline(("--locale", "en-US"), env=desktop.env, binary=self.binary)
                 self.addCleanup(run.kill)
                 try:
@@ -122,8 +120,7 @@ class FailedStartTest(unittest.TestCase):
                     # run ends with the model error, and nothing on stderr.
                     ending = check_run(run, run.stop(after=START_BOUND))
                 finally:
-                    os.remove(path)
-                    os.symlink(original, path)
+                    restore()
                 self.assertEqual(ending, "recognition failed")
                 self.assertEqual(run.events()[-2]["message"], MODEL_ERROR)
                 print("\n%s: ended %.2f s after its start" % (name, run.took), end=" ")

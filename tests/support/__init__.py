@@ -5,16 +5,16 @@ with the time it came, how transcripts are scored, and what the event protocol a
 Importable with tests/ on the path: CTest sets PYTHONPATH, scripts insert it themselves.
 """
 
-from .clips import (BINARY, CLIPS, MODEL, RECOGNIZER, TIMEOUT, format_texts, normalize,
-                    pcm, pocketsphinx_baseline, recognizer_of, reference_text, reference_words,
-                    relocated_tree)
+from .clips import (BINARY, CLIPS, MODEL, RECOGNIZER, TIMEOUT, damage_model_file, format_texts,
+                    normalize, pcm, pocketsphinx_baseline, recognizer_of, reference_text,
+                    reference_words, relocated_tree)
 from .desktop import SERVER, Desktop, PipeWireDesktop, PulseDesktop
 from .measures import align, percentile, word_error_rate, word_errors
 from .protocol import check_run
 from .runner import Lines, Run, Scripted, Speechline, cpu_seconds, within
 
 __all__ = ["BINARY", "CLIPS", "MODEL", "RECOGNIZER", "SERVER", "TIMEOUT", "Desktop", "Lines",
-           "PipeWireDesktop", "PulseDesktop", "Run", "Scripted", "Speechline", "align", "check_run", "cpu_seconds",
-           "format_texts", "normalize", "pcm", "percentile", "pocketsphinx_baseline",
-           "reference_text", "reference_words",
-           "word_error_rate", "word_errors", "within"]
+           "PipeWireDesktop", "PulseDesktop", "Run", "Scripted", "Speechline", "align",
+           "check_run", "cpu_seconds", "damage_model_file", "format_texts", "normalize", "pcm",
+           "percentile", "pocketsphinx_baseline", "recognizer_of", "reference_text",
+           "reference_words", "relocated_tree", "word_error_rate", "word_errors", "within"]

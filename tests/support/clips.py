@@ -47,6 +47,18 @@ def relocated_tree(root, binary=None, recognizer=None):
     return copy, model
 
 
+def damage_model_file(path, damage):
+    """Replaces `path`, a link into Debian's model in a relocated tree, with a copy of what it
+    links to that `damage` (bytes to bytes) made. Returns a function that puts the link back."""
+    original = os.readlink(path)
+    with open(original, "rb") as f:
+        content = damage(f.read())
+    os.remove(path)
+    with open(path, "wb") as f:
+        f.write(content)
+    return lambda: (os.remove(path), os.symlink(original, path))
+
+
 def recognizer_of(pid):
     """The pid of the recognizer process speechline `pid` started (from its main thread), or
     None."""

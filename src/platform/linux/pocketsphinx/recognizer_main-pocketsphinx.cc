@@ -31,12 +31,6 @@ constexpr rlim_t kLoadCpuSeconds = 20;
 // About 20 ms of audio: the final is looked for after each piece.
 constexpr size_t kPieceSamples = 320;
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-
 // sphinxbase writes some failures straight to standard error, and a model file opened as
 // descriptor 1 or 2 would be written to: both go to /dev/null. A sanitized build keeps the
 // standard error speechline gives it (speechline's own), so that its reports are seen.
@@ -45,7 +39,7 @@ Failure systemFailure(int error) { return {std::strerror(error), error}; }
 Result<> muteStandardStreams() {
   const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
   if (null < 0) return systemFailure(errno);
-  const bool keepError = kSanitized && ::fcntl(2, F_GETFD) >= 0;
+  const bool keepError = kSanitizerReports && ::fcntl(2, F_GETFD) >= 0;
   if (::dup2(null, 1) < 0 || (!keepError && ::dup2(null, 2) < 0)) return systemFailure(errno);
   if (null > 2) ::close(null);
   return Done{};
@@ -119,7 +113,7 @@ int run(int argc, char** argv) {
   rlimit cpu;
   const bool knowCpuLimit = ::getrlimit(RLIMIT_CPU, &cpu) == 0;
   // A sanitizer reserves terabytes of address space that RLIMIT_DATA would count.
-  if (!kSanitized) lowerSoftLimit(RLIMIT_DATA, kDataLimitBytes);
+  if (!kSanitizerReports) lowerSoftLimit(RLIMIT_DATA, kDataLimitBytes);
   lowerSoftLimit(RLIMIT_CPU, kLoadCpuSeconds);
   silencePocketSphinx();
 

@@ -30,6 +30,15 @@ struct RecognizerMessage {
 // The rate of the audio speechline sends: the one the recognizer's models are made for.
 inline constexpr int kRecognizerSampleRate = 16000;
 
+// Whether this program is built with a sanitizer that reports on standard error: speechline
+// then lets its recognizer write to its own, where the tests look for reports, and a sanitized
+// recognizer keeps what it is given.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitizerReports = true;
+#else
+inline constexpr bool kSanitizerReports = false;
+#endif
+
 // Longer texts are taken as a broken stream: hours of dictation stay well below it.
 inline constexpr uint32_t kMaxRecognizerText = 16u << 20;
 

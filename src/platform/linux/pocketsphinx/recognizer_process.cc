@@ -12,19 +12,16 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/linux/pocketsphinx/recognizer_messages.h"
+
 namespace speechline {
 namespace {
 
 constexpr char kProgramName[] = "speechline-recognizer";
 constexpr int kSendBufferBytes = 32 << 10;
 
-// A sanitized build lets the recognizer write to speechline's standard error, where the tests
-// look for sanitizer reports; a product build gives it none.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int kFirstClosedAfterSocket = 3;
-#else
-constexpr int kFirstClosedAfterSocket = 1;
-#endif
+// A product build gives the recognizer no standard output or error.
+constexpr int kFirstClosedAfterSocket = kSanitizerReports ? 3 : 1;
 
 void closeFrom(int first, int last) {
   if (::close_range(static_cast<unsigned>(first), ~0u, 0) == 0) return;
